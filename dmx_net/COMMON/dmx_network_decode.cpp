@@ -1,0 +1,170 @@
+#include "dmx_network_decode.h"
+
+#include <cstring>
+#include <new>
+
+#include "../../tvnLib/echo.h"
+
+namespace {
+
+// Reads a universe block's records one by one. Every read is checked
+// against the block's end, which lies within the payload.
+class BlockReader {
+ public:
+  BlockReader(const uint8_t* at, const uint8_t* end) : p(at), m_end(end) {}
+
+  // Applies the records; false when the block is malformed.
+  bool Apply(UniverseSlot& slot) {
+    while (p < m_end) {
+      const uint8_t type = *p++;
+      switch (type) {
+        case 0:
+          return p == m_end;  // the end mark must be the block's last byte
+        case 1:
+        case 2:
+          if (!Levels(slot.m_banks[type].m_levels)) return false;
+          break;
+        case 3:
+        case 4:
+          if (!Raw(slot.m_banks[type - 2].m_ring)) return false;
+          break;
+        default:
+          EchoPrint("ILLEGAL DMX DATA TYPE !");
+          return false;
+      }
+    }
+    return p == m_end;
+  }
+
+ private:
+  size_t Left() const { return static_cast<size_t>(m_end - p); }
+
+  // The three-level bit tree: M0 names blocks of 64 channels, each M1 groups
+  // of 8, each M2 channels; the named levels follow in ascending order.
+  bool Levels(uint8_t* levels) {
+    if (Left() < 1) return false;
+    for (unsigned m0 = *p++; m0 != 0; m0 &= m0 - 1) {
+      uint8_t* block = levels + 64 * __builtin_ctz(m0);
+      if (Left() < 1) return false;
+      const unsigned m1 = *p++;
+      if (m1 == 0xFF && FullBlock(block)) continue;
+      for (unsigned groups = m1; groups != 0; groups &= groups - 1) {
+        uint8_t* group = block + 8 * __builtin_ctz(groups);
+        if (Left() < 1) return false;
+        const unsigned m2 = *p++;
+        if (m2 == 0xFF) {
+          if (Left() < 8) return false;
+          std::memcpy(group, p, 8);
+          p += 8;
+          continue;
+        }
+        if (Left() < static_cast<size_t>(__builtin_popcount(m2))) return false;
+        for (unsigned channels = m2; channels != 0; channels &= channels - 1)
+          group[__builtin_ctz(channels)] = *p++;
+      }
+    }
+    return true;
+  }
+
+  // All 64 channels of a block in one go, when all eight groups are full.
+  bool FullBlock(uint8_t* block) {
+    if (Left() < 72) return false;
+    for (int j = 0; j < 8; ++j)
+      if (p[9 * j] != 0xFF) return false;
+    for (int j = 0; j < 8; ++j) std::memcpy(block + 8 * j, p + 9 * j + 1, 8);
+    p += 72;
+    return true;
+  }
+
+  // A length byte N and N bytes, kept in the next slot of the ring.
+  bool Raw(RecordRing& ring) {
+    if (Left() < 1) return false;
+    const uint8_t n = *p++;
+    if (Left() < n) return false;
+    if (ring.m_storage != nullptr && ring.m_slots > 0) {
+      uint8_t* slot = ring.m_storage + ring.m_next * kRingSlotSize;
+      slot[0] = n;
+      std::memcpy(slot + 1, p, n);
+      ring.m_next = (ring.m_next + 1) % ring.m_slots;
+    }
+    p += n;
+    return true;
+  }
+
+  const uint8_t* p;
+  const uint8_t* const m_end;
+};
+
+void FreeRings(UniverseSlot* slot) {
+  for (LevelBank& bank : slot->m_banks) {
+    delete[] bank.m_ring.m_storage;
+    bank.m_ring = RecordRing{};
+  }
+}
+
+}  // namespace
+
+DMX_DATA_CODER::DMX_DATA_CODER() : m_universes{} {}
+
+DMX_DATA_CODER::~DMX_DATA_CODER() {
+  for (int i = 0; i < kUniverses; ++i) RemoveUniverse(i);
+}
+
+int DMX_DATA_CODER::AddUniverse(int index) {
+  RESOURCE_LOCK lock(this, nullptr);
+  if (index < 0 || index >= kUniverses || m_universes[index] != nullptr) return 0;
+  UniverseSlot* slot = new (std::nothrow) UniverseSlot;
+  if (slot == nullptr) return 0;
+  slot->m_universe = index;
+  for (LevelBank& bank : slot->m_banks) {
+    std::memset(bank.m_levels, 0, sizeof bank.m_levels);
+    bank.m_ring = RecordRing{};
+    bank.m_ring.m_storage = new (std::nothrow) uint8_t[2 * kRingSlotSize]();
+    if (bank.m_ring.m_storage != nullptr) bank.m_ring.m_slots = 2;
+  }
+  slot->m_enabled = 1;
+  m_universes[index] = slot;
+  return 1;
+}
+
+int DMX_DATA_CODER::RemoveUniverse(int index) {
+  RESOURCE_LOCK lock(this, nullptr);
+  if (index < 0 || index >= kUniverses || m_universes[index] == nullptr) return 0;
+  FreeRings(m_universes[index]);
+  delete m_universes[index];
+  m_universes[index] = nullptr;
+  return 1;
+}
+
+UniverseSlot* DMX_DATA_CODER::Universe(int index) const {
+  return index >= 0 && index < kUniverses ? m_universes[index] : nullptr;
+}
+
+uint8_t* DMX_DATA_CODER::LevelsOf(int index) const {
+  UniverseSlot* slot = Universe(index);
+  return slot != nullptr ? slot->m_banks[1].m_levels : nullptr;
+}
+
+void DMX_DATA_CODER::Decode(const uint8_t* payload, int length) {
+  RESOURCE_LOCK lock(this, nullptr);
+  if (payload == nullptr || length < 12) return;
+  const uint8_t* const end = payload + length;
+  const uint8_t* p = payload + 12;
+  for (int g = 0; g < 8; ++g) {
+    const unsigned mask = payload[4 + g];
+    for (unsigned bits = mask; bits != 0; bits &= bits - 1) {
+      const int universe = 8 * g + __builtin_ctz(bits);
+      if (end - p < 2) return;
+      const size_t blockLength = static_cast<size_t>(p[0] | p[1] << 8);
+      p += 2;
+      if (blockLength > static_cast<size_t>(end - p)) return;
+      const uint8_t* const blockEnd = p + blockLength;
+      UniverseSlot* slot = m_universes[universe];
+      if (slot != nullptr && slot->m_enabled != 0) {
+        BlockReader reader(p, blockEnd);
+        if (!reader.Apply(*slot)) return;
+      }
+      p = blockEnd;
+    }
+  }
+}

@@ -1,0 +1,138 @@
+// The two control threads of a console session: the state receiver, which
+// takes the console's acceptance and shutdown messages from 236.3.3.N:6007,
+// and the heartbeat sender, which multicasts a heartbeat there every 900 ms.
+#include <cstring>
+
+#include "../sessions/ports.h"
+#include "../tvnLib/echo.h"
+#include "../tvnLib/ipaddress.h"
+
+bool SelectRead(OsSocket s, int64_t timeoutUs) { return osSelect(s, false, timeoutUs) == 1; }
+
+bool SelectWrite(OsSocket s) { return osSelect(s, true, -1) == 1; }
+
+namespace {
+
+int SetInt(OsSocket s, OsSockOpt option) { return osSetSockOpt(s, option, 1); }
+
+// Opens, configures and joins the state receiver's socket; 0 when a step
+// failed (logged), or when the session is being destroyed.
+OsSocket OpenStateSocket(PORTS* ports) {
+  const OsSocket s = osUdpSocket();
+  if (s == kOsInvalidSocket) {
+    EchoPrint("Couldn't open socket\nfor state receiver! (errno %d)", osNetLastError());
+    return 0;
+  }
+  if (!ports->PublishSocket(&ports->StateRcvSfd, s)) return 0;
+  if (SetInt(s, OsSockOpt::ReuseAddr) != 0) {
+    EchoPrint("Couldn't open socket\nfor state receiver! (ReuseAddress) (errno %d)", osNetLastError());
+    return 0;
+  }
+  if (SetInt(s, OsSockOpt::MulticastLoop) != 0) {
+    EchoPrint("Couldn't open socket\nfor state receiver! (SetMulticastLoop) (errno %d)", osNetLastError());
+    return 0;
+  }
+  // Only this console's group: the port is shared by every session.
+  osReportDestination(s);
+  const IPADDRESS any(ControlPort, 0);
+  if (osBind(s, &any) != 0) {
+    EchoPrint("Couldn't bind socket\nfor state receiver!");
+    return 0;
+  }
+  if (osMembership(s, true, ports->GroupAddr, CurrentInterfaceAddr()) != 0) {
+    EchoPrint("Couldn't open socket\nfor state receiver!");
+    return 0;
+  }
+  return s;
+}
+
+}  // namespace
+
+void StateRcv(void* session) {
+  PORTS* ports = static_cast<PORTS*>(session);
+  PD_PACKET buffer(0);
+  const OsSocket s = OpenStateSocket(ports);
+  if (s == 0) {
+    ports->StateRcvExit = ports->Stopping() ? 0 : -1;
+    return;
+  }
+  try {
+    while (ports->StateRcvSfd != 0 && !ports->Stopping()) {
+      if (!SelectRead(s, 2000000)) continue;
+      // A short datagram must not leave the previous packet's fields behind.
+      std::memset(static_cast<void*>(&buffer), 0, sizeof buffer);
+      bool truncated = false;
+      uint32_t destination = 0;
+      if (osRecvFrom(s, &buffer, kPdPacketSize, &truncated, &destination) < 0) {
+        if (!ports->Stopping()) EchoPrint("recv error %d", osNetLastError());
+        break;
+      }
+      if (destination != 0 && destination != ports->GroupAddr) continue;
+      if (buffer.Signature != kPdSignature) continue;
+      switch (buffer.MsgType) {
+        case PD_ACCEPT:
+          EchoPrint("RECEIVED PD_ACCEPT ports->hconnect_event=%d",
+                    static_cast<int>(reinterpret_cast<intptr_t>(ports->hconnect_event)));
+          if (ports->hconnect_event != nullptr) osEventSet(ports->hconnect_event);
+          if (!ports->Pause(100)) break;
+          ports->StartSniffer();
+          break;
+        case PD_SHUTDOWN:
+          EchoPrint("RECEIVED PD_SHUTDOWN");
+          ports->StopSniffer();
+          break;
+        default:
+          break;
+      }
+    }
+  } catch (...) {
+    EchoPrint("StateRcv: Unknown Exception ");
+  }
+  EchoPrint("Leaving StateRcv");
+}
+
+void HeartbeatSender(void* session) {
+  PORTS* ports = static_cast<PORTS*>(session);
+  PD_PACKET beat(PD_HEARTBEAT);
+  const IPADDRESS destination(ControlPort, ports->GroupAddr);
+  osClearLastError();
+  const OsSocket s = osUdpSocket();
+  if (s == kOsInvalidSocket) {
+    EchoPrint("Couldn't open socket\nfor heartbeat sender! (errno %d)", osNetLastError());
+    ports->HeartbeatExit = -1;
+    return;
+  }
+  if (!ports->PublishSocket(&ports->SendSfd, s)) return;
+  osClearLastError();
+  if (osSetMulticastIf(s, CurrentInterfaceAddr()) != 0) {
+    EchoPrint("Couldn't set socket option\nfor heartbeat send socket! (Multicast IF) (errno %d)", osNetLastError());
+    ports->HeartbeatExit = -1;
+    return;
+  }
+  if (osSetSockOpt(s, OsSockOpt::MulticastLoop, 1) != 0) {
+    EchoPrint("Couldn't set socket option\nfor heartbeat send socket! (SetMulticastLoop) (errno %d)",
+              osNetLastError());
+    ports->HeartbeatExit = -1;
+    return;
+  }
+  try {
+    while (ports->SendSfd != 0 && !ports->Stopping()) {
+      beat.Receiving = ports->HasSniffer() ? 1 : 0;
+      osLockEnter(&ports->SendLock);
+      if (!SelectWrite(s)) {
+        osLockLeave(&ports->SendLock);
+        break;
+      }
+      if (osSendTo(s, &beat, kPdPacketSize, &destination) < 0) {
+        EchoPrint("heartbeat sender sendto error (errno %d)", osNetLastError());
+        osLockLeave(&ports->SendLock);
+        break;
+      }
+      osLockLeave(&ports->SendLock);
+      if (!ports->Pause(900)) break;
+    }
+  } catch (...) {
+    EchoPrint("Heartbeat Sender: Unknown Exception ");
+  }
+  EchoPrint("Leaving HeartbeatSender");
+}

@@ -1,0 +1,105 @@
+#include "dmx_sniffer.h"
+
+#include "../tvnLib/echo.h"
+#include "../tvnLib/ipaddress.h"
+
+uint32_t DmxGroup(int32_t console) { return MakeAddress(236, 3, 2, static_cast<uint8_t>(32 + console)); }
+
+DMX_SNIFFER::DMX_SNIFFER() : CTASK("SNIFFER"), m_socket(0, 0, 0) {}
+
+DMX_SNIFFER::~DMX_SNIFFER() {
+  Leave();
+  // A task that was never stopped through Leave (its Init failed, or its
+  // body ended by an exception) may still hold its socket or packet.
+  if (m_running) DMX_SNIFFER::Stop(-1, -1);
+  delete m_packet;
+  m_packet = nullptr;
+}
+
+void DMX_SNIFFER::Join(uint32_t interfaceAddr, int32_t console) {
+  if (interfaceAddr == 0 || console < 1 || console > 31) return;
+  if (interfaceAddr == m_interface && console == m_group) return;
+  m_group = console;
+  m_interface = interfaceAddr;
+  if (m_running) Stop(-1, -1);
+  EchoPrint("DMX SNIFFER joining Group %d, m_interface %s", m_group, AddressText(m_interface, AddressTextBuffer));
+  m_running = 1;
+  Start(2);
+}
+
+void DMX_SNIFFER::Leave() {
+  if (m_group == -1) return;
+  m_group = -1;
+  m_interface = 0;
+  if (m_running) Stop(-1, -1);
+}
+
+void DMX_SNIFFER::Stop(int, int) {
+  // Ask the body to end, then wake its socket wait, so that the task ends
+  // at once; the socket is closed only after the task is gone, so that its
+  // handle cannot be reused under a wait.
+  m_stopRequested = 1;
+  m_stopEvent.Set();
+  const OsSocket s = m_socket.Socket();
+  if (s != kOsInvalidSocket) osSocketWake(s);
+  CTASK::Stop(-1, -1);
+  m_socket.Close();
+}
+
+void DMX_SNIFFER::Init() {
+  m_socket.Open();
+  m_socket.SetReuseAddr(1);
+  m_socket.SetMulticastLoop(1);
+  m_socket.SetOnlyJoinedGroups();
+  m_socket.Bind(IPADDRESS(DmxPort, 0));
+  m_groupAddr = DmxGroup(m_group);
+  if (m_socket.JoinGroup(MEMBERSHIP{m_groupAddr, m_interface}) != 0)
+    EchoPrint("DMX SNIFFER: can't join group %d (errno %d)", m_group, osNetLastError());
+  m_socket.SetMulticastIf(m_interface);
+  m_socket.DefaultDest = IPADDRESS(DmxPort, MakeAddress(236, 3, 2, 32));
+  CTASK::Init();
+}
+
+void DMX_SNIFFER::Run() {
+  if (WaitStop(0)) return;
+  for (;;) {
+    if (!m_socket.IsOpen()) return;
+    ReceiveOne(1000, &m_packet);
+    if (WaitStop(0)) return;
+  }
+}
+
+void DMX_SNIFFER::Exit() {
+  delete m_packet;
+  m_packet = nullptr;
+  m_running = 0;
+  CTASK::Exit();
+}
+
+int DMX_SNIFFER::ReceiveOne(int32_t timeoutMs, RR_PACKET** holder) {
+  if (!m_socket.IsOpen()) return 0;
+  if (timeoutMs != -1) {
+    const TVN_TIMEVAL wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (m_socket.selectRead(&wait) == 0) return 0;
+    if (!m_socket.IsOpen()) return 0;
+  }
+  if (*holder == nullptr) {
+    *holder = new (std::nothrow) RR_PACKET;
+    if (*holder == nullptr) return 0;
+  }
+  RR_PACKET* packet = *holder;
+  bool truncated = false;
+  uint32_t destination = 0;
+  const int received = osRecvFrom(m_socket.Socket(), packet->Datagram(), kRrMaxDatagram, &truncated, &destination);
+  if (received < 1) return 0;
+  m_received.fetch_add(1, std::memory_order_relaxed);
+  // Another console's group reaches this socket where the platform delivers
+  // every group joined on the port; a datagram longer than the buffer was
+  // cut and is never decoded.
+  const bool ours = destination == 0 || destination == m_groupAddr;
+  if (ours && !truncated && RrAcceptDmxDataNew(packet->Datagram(), received)) {
+    Decode(packet->Payload(), packet->header.PayloadLength);
+    m_decoded.fetch_add(1, std::memory_order_relaxed);
+  }
+  return 1;
+}

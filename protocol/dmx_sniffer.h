@@ -1,0 +1,60 @@
+// The DMX receiver of one console: a task that joins the console's DMX
+// group 236.3.2.(32 + N) on port 9138 and decodes every DMX_DATA_NEW
+// datagram into its own DMX_DATA_CODER, where the host reads the levels.
+//
+// Owned by the console's session (PORTS): created by StartSniffer, deleted
+// by StopSniffer. Join, Leave, Stop, the constructor and the destructor run
+// on the thread that manages the session; Init, Run, Exit and ReceiveOne on
+// the task's own thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "../dmx_net/COMMON/dmx_network_decode.h"
+#include "../dmx_net/COMMON/rr_packet.h"
+#include "../tvnLib/ctask.h"
+#include "../tvnLib/udpsocket.h"
+
+constexpr uint16_t DmxPort = 9138;
+
+// The DMX group of console N: 236.3.2.(32 + N).
+uint32_t DmxGroup(int32_t console);
+
+class DMX_SNIFFER : public CTASK, public DMX_DATA_CODER {
+ public:
+  DMX_SNIFFER();
+  ~DMX_SNIFFER() override;
+
+  // Starts receiving for console 1..31 on `interfaceAddr` (not 0); the same
+  // values again change nothing, new ones restart the task.
+  void Join(uint32_t interfaceAddr, int32_t console);
+  // Stops receiving and forgets interface and console.
+  void Leave();
+  // One wait of up to `timeoutMs` (-1: no wait) and one receive into the
+  // packet in `holder` (taken from the pool when empty). 1 when a datagram
+  // was received, decoded or not.
+  int ReceiveOne(int32_t timeoutMs, RR_PACKET** holder);
+
+  void Init() override;
+  void Run() override;
+  void Exit() override;
+  // Wakes the task, waits for it to end without limit and closes the socket.
+  void Stop(int runTimeout, int exitTimeout) override;
+  using CTASK::Stop;
+
+  // Datagrams received, and those decoded (statistics for tools and tests).
+  std::atomic<uint32_t> m_received{0};
+  std::atomic<uint32_t> m_decoded{0};
+
+  std::atomic<int32_t> m_running{0};
+  uint32_t m_interface = 0;
+  int32_t m_group = -1;
+  UDPSOCKET m_socket;
+  RR_PACKET* m_packet = nullptr;
+
+ private:
+  // The joined group, as the task's own copy: Leave may clear m_group while
+  // the task still receives.
+  uint32_t m_groupAddr = 0;
+};

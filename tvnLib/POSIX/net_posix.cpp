@@ -1,0 +1,166 @@
+// The socket part of the platform contract on BSD sockets.
+//
+// A socket bound to the wildcard address on Linux hears, by default, every
+// group that any socket of the machine joined on its port (IP_MULTICAST_ALL).
+// osReportDestination turns that off and asks for each datagram's
+// destination (IP_PKTINFO), which osRecvFrom hands to the caller.
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "../os_net.h"
+
+#ifndef IP_MULTICAST_ALL
+#define IP_MULTICAST_ALL 49
+#endif
+
+static_assert(sizeof(sockaddr_in) == 16, "the IPv4 socket address is 16 bytes");
+
+namespace {
+int Fd(OsSocket s) { return static_cast<int>(s); }
+}  // namespace
+
+bool osNetStartup(int* grantedMajor) {
+  *grantedMajor = 2;
+  return true;
+}
+
+void osNetCleanup() {}
+
+int osNetLastError() { return errno; }
+
+OsSocket osUdpSocket() {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd == 0) {  // 0 means "no socket" to the session code: move it
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    fd = moved;
+  }
+  return fd < 0 ? kOsInvalidSocket : static_cast<OsSocket>(fd);
+}
+
+void osSocketWake(OsSocket s) { shutdown(Fd(s), SHUT_RDWR); }
+
+int osSocketClose(OsSocket s) { return close(Fd(s)) == 0 ? 0 : -1; }
+
+int osSetSockOpt(OsSocket s, OsSockOpt option, int value) {
+  int level = IPPROTO_IP;
+  int name = 0;
+  switch (option) {
+    case OsSockOpt::ReuseAddr:
+      level = SOL_SOCKET;
+      name = SO_REUSEADDR;
+      break;
+    case OsSockOpt::Broadcast:
+      level = SOL_SOCKET;
+      name = SO_BROADCAST;
+      break;
+    case OsSockOpt::MulticastLoop:
+      name = IP_MULTICAST_LOOP;
+      break;
+    case OsSockOpt::MulticastTtl:
+      name = IP_MULTICAST_TTL;
+      break;
+  }
+  return setsockopt(Fd(s), level, name, &value, sizeof value) == 0 ? 0 : -1;
+}
+
+int osSetMulticastIf(OsSocket s, uint32_t interfaceAddr) {
+  in_addr addr;
+  addr.s_addr = interfaceAddr;
+  return setsockopt(Fd(s), IPPROTO_IP, IP_MULTICAST_IF, &addr, sizeof addr) == 0 ? 0 : -1;
+}
+
+int osMembership(OsSocket s, bool add, uint32_t group, uint32_t interfaceAddr) {
+  ip_mreq request;
+  request.imr_multiaddr.s_addr = group;
+  request.imr_interface.s_addr = interfaceAddr;
+  return setsockopt(Fd(s), IPPROTO_IP, add ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP, &request,
+                    sizeof request) == 0
+             ? 0
+             : -1;
+}
+
+int osReportDestination(OsSocket s) {
+  const int off = 0;
+  const int on = 1;
+  setsockopt(Fd(s), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);  // Linux only; else harmless
+  return setsockopt(Fd(s), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0 ? 0 : -1;
+}
+
+int osSetBlocking(OsSocket s) {
+  const int flags = fcntl(Fd(s), F_GETFL);
+  if (flags < 0) return -1;
+  return fcntl(Fd(s), F_SETFL, flags & ~O_NONBLOCK) == 0 ? 0 : -1;
+}
+
+int osBind(OsSocket s, const void* addr) {
+  return bind(Fd(s), static_cast<const sockaddr*>(addr), sizeof(sockaddr_in)) == 0 ? 0 : -1;
+}
+
+int osSelect(OsSocket s, bool write, int64_t timeoutUs) {
+  const int fd = Fd(s);
+  if (fd < 0 || fd >= FD_SETSIZE) {
+    errno = EBADF;
+    return -1;
+  }
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(fd, &set);
+  timeval tv;
+  timeval* limit = nullptr;
+  if (timeoutUs >= 0) {
+    tv.tv_sec = static_cast<time_t>(timeoutUs / 1000000);
+    tv.tv_usec = static_cast<suseconds_t>(timeoutUs % 1000000);
+    limit = &tv;
+  }
+  const int result = select(fd + 1, write ? nullptr : &set, write ? &set : nullptr, nullptr, limit);
+  if (result < 0) return -1;
+  return FD_ISSET(fd, &set) ? 1 : 0;
+}
+
+int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination) {
+  *truncated = false;
+  *destination = 0;
+  sockaddr_in from;
+  iovec data{buf, static_cast<size_t>(capacity)};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+  msghdr msg;
+  std::memset(&msg, 0, sizeof msg);
+  msg.msg_name = &from;
+  msg.msg_namelen = sizeof from;
+  msg.msg_iov = &data;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  const ssize_t n = recvmsg(Fd(s), &msg, 0);
+  if (n < 0) return -1;
+  if ((msg.msg_flags & MSG_TRUNC) != 0) *truncated = true;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+      in_pktinfo info;
+      std::memcpy(&info, CMSG_DATA(c), sizeof info);
+      *destination = info.ipi_addr.s_addr;
+    }
+  }
+  return static_cast<int>(n);
+}
+
+int osRecv(OsSocket s, void* buf, int capacity) {
+  const ssize_t n = recv(Fd(s), buf, static_cast<size_t>(capacity), 0);
+  return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int osSendTo(OsSocket s, const void* buf, int length, const void* addr) {
+  const ssize_t n = sendto(Fd(s), buf, static_cast<size_t>(length), MSG_NOSIGNAL,
+                           static_cast<const sockaddr*>(addr), sizeof(sockaddr_in));
+  return n < 0 ? -1 : static_cast<int>(n);
+}
+
+const char* osErrnoText(int err) { return std::strerror(err); }

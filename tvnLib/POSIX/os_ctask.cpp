@@ -1,0 +1,193 @@
+// The task layer's threads on pthreads.
+//
+// POSIX has no equivalent of some Win32 thread calls; the choices:
+// - A thread created suspended waits at a gate until the first resume;
+//   resuming a running thread succeeds and changes nothing, as on Windows.
+// - Another thread cannot be suspended: osThreadSuspend fails with ENOTSUP,
+//   so taskSuspend returns -1 with its echo line.
+// - Priorities (Win32 scale) map to the thread's nice value; raising one
+//   needs privileges, and without them the call fails and the thread keeps
+//   its priority.
+// - Forced termination is a deferred cancellation: the thread ends at its
+//   next cancellation point (a wait, a sleep, a socket call) and unwinds,
+//   so the locks it holds through scoped guards are released and later
+//   tasks never dead-lock on them. A thread that never reaches a
+//   cancellation point cannot be ended; its owner waits for it rather than
+//   free memory under it.
+#include <errno.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "../ctask.h"
+#include "../os.h"
+#include "../tvn_assert.h"
+
+struct OsThread {
+  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+  pthread_t thread{};
+  pid_t kernelId = 0;    // known once the thread runs
+  bool idKnown = false;
+  bool released = false;  // the start gate is open
+  bool ended = false;
+  int priority = 0;
+  OsThreadEntry entry = nullptr;
+  void* arg = nullptr;
+  std::atomic<int> refs{2};
+};
+
+namespace {
+
+void Release(OsThread* t) {
+  if (t->refs.fetch_sub(1) != 1) return;
+  pthread_cond_destroy(&t->cond);
+  pthread_mutex_destroy(&t->mutex);
+  delete t;
+}
+
+// Marks the thread ended and drops its reference; runs on normal return and
+// when a cancellation unwinds the thread.
+void MarkEnded(void* p) {
+  OsThread* t = static_cast<OsThread*>(p);
+  pthread_mutex_lock(&t->mutex);
+  t->ended = true;
+  pthread_cond_broadcast(&t->cond);
+  pthread_mutex_unlock(&t->mutex);
+  Release(t);
+}
+
+void* ThreadMain(void* p) {
+  OsThread* t = static_cast<OsThread*>(p);
+  int oldState;
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
+  pthread_mutex_lock(&t->mutex);
+  t->kernelId = static_cast<pid_t>(syscall(SYS_gettid));
+  t->idKnown = true;
+  pthread_cond_broadcast(&t->cond);
+  while (!t->released) pthread_cond_wait(&t->cond, &t->mutex);
+  pthread_mutex_unlock(&t->mutex);
+  pthread_cleanup_push(MarkEnded, t);
+  pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &oldState);
+  t->entry(t->arg);
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
+  pthread_cleanup_pop(1);
+  return nullptr;
+}
+
+int NiceOf(int priority) {
+  if (priority >= 15) return -20;
+  if (priority <= -15) return 19;
+  return -5 * priority;
+}
+
+}  // namespace
+
+OsThread* osThreadCreate(OsThreadEntry entry, void* arg, uint32_t stackSize, bool suspended,
+                         uint32_t* threadId) {
+  OsThread* t = new OsThread;
+  t->entry = entry;
+  t->arg = arg;
+  t->released = !suspended;
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  // Small stacks are raised to what the C library and sanitizers need.
+  if (stackSize != 0) pthread_attr_setstacksize(&attr, stackSize < 262144 ? 262144 : stackSize);
+  const int rc = pthread_create(&t->thread, &attr, ThreadMain, t);
+  pthread_attr_destroy(&attr);
+  if (rc != 0) {
+    delete t;
+    errno = rc;
+    return nullptr;
+  }
+  pthread_mutex_lock(&t->mutex);
+  while (!t->idKnown) pthread_cond_wait(&t->cond, &t->mutex);
+  pthread_mutex_unlock(&t->mutex);
+  if (threadId != nullptr) *threadId = static_cast<uint32_t>(t->kernelId);
+  return t;
+}
+
+bool osThreadResume(OsThread* t) {
+  if (t == nullptr) return false;
+  pthread_mutex_lock(&t->mutex);
+  t->released = true;
+  pthread_cond_broadcast(&t->cond);
+  pthread_mutex_unlock(&t->mutex);
+  return true;
+}
+
+bool osThreadSuspend(OsThread*) {
+  errno = ENOTSUP;
+  return false;
+}
+
+bool osThreadSetPriority(OsThread* t, int priority) {
+  if (t == nullptr) return false;
+  if (setpriority(PRIO_PROCESS, static_cast<id_t>(t->kernelId), NiceOf(priority)) != 0) return false;
+  t->priority = priority;
+  return true;
+}
+
+bool osThreadGetPriority(OsThread* t, int* priority) {
+  if (t == nullptr) return false;
+  *priority = t->priority;
+  return true;
+}
+
+void osThreadDisableBoost(OsThread*) {}
+
+void osThreadSetDebugName(OsThread* t, const char* name) {
+  if (t == nullptr || name == nullptr) return;
+  char shortName[16];
+  std::strncpy(shortName, name, sizeof shortName - 1);
+  shortName[sizeof shortName - 1] = '\0';
+  pthread_setname_np(t->thread, shortName);
+}
+
+bool osThreadWaitEnd(OsThread* t, uint32_t timeoutMs) {
+  if (t == nullptr) return true;
+  timespec deadline;
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += timeoutMs / 1000;
+  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  pthread_mutex_lock(&t->mutex);
+  while (!t->ended) {
+    const int rc = timeoutMs == kOsInfinite ? pthread_cond_wait(&t->cond, &t->mutex)
+                                            : pthread_cond_timedwait(&t->cond, &t->mutex, &deadline);
+    if (rc == ETIMEDOUT) break;
+  }
+  const bool ended = t->ended;
+  pthread_mutex_unlock(&t->mutex);
+  return ended;
+}
+
+void osThreadTerminate(OsThread* t) {
+  if (t == nullptr) return;
+  pthread_mutex_lock(&t->mutex);
+  const bool ended = t->ended;
+  pthread_mutex_unlock(&t->mutex);
+  if (!ended) pthread_cancel(t->thread);
+}
+
+void osThreadClose(OsThread* t) {
+  if (t == nullptr) return;
+  pthread_detach(t->thread);
+  Release(t);
+}
+
+const char* taskNameGet(TASK_ID task) {
+  if (task == kNoTask) return nullptr;
+  const char* name = nullptr;
+  if (!CTASK::FindLive(task, &name)) TVN_ASSERT_FAIL("FALSE", "tvnLib/POSIX/os_ctask.cpp", 108);
+  return name;
+}
+
+int taskNotSupported(TASK_ID) { TVN_ASSERT_FAIL("FALSE", "tvnLib/POSIX/os_ctask.cpp", 92); }

@@ -1,0 +1,182 @@
+// The echo window on Win32: a plain top-level window that shows the echo
+// ring in the fixed system font with scroll bars. The scroll and paint rules
+// are echo_view.cpp's; this file only turns messages into calls to them.
+//
+// The window belongs to the thread that created it (the host's loader
+// thread) and is served by that thread's message loop. Writers on other
+// threads only invalidate it or post messages to it, never wait for it.
+#include "win_common.h"
+
+#include <cstring>
+
+#include "../echo.h"
+#include "../echo_view.h"
+
+namespace {
+
+const char kClassName[] = "TVN_ECHO_WINDOW";
+HINSTANCE g_classInstance = nullptr;
+
+HWND Wnd() { return static_cast<HWND>(EchoWnd.load()); }
+
+void Apply(HWND hwnd, int bar, const EchoScroll& scroll) {
+  if (!scroll.handled) return;
+  if (scroll.moveBar) SetScrollPos(hwnd, bar, scroll.position, TRUE);
+  if (scroll.changed) InvalidateRect(hwnd, nullptr, TRUE);
+}
+
+void SetPage(HWND hwnd, int bar, int page) {
+  SCROLLINFO info;
+  std::memset(&info, 0, sizeof info);
+  info.cbSize = sizeof info;
+  info.fMask = SIF_PAGE;
+  info.nPage = static_cast<UINT>(page);
+  SetScrollInfo(hwnd, bar, &info, TRUE);
+}
+
+void OnCreate(HWND hwnd) {
+  HDC dc = GetDC(hwnd);
+  SelectObject(dc, GetStockObject(SYSTEM_FIXED_FONT));
+  SetBkMode(dc, TRANSPARENT);
+  SIZE size;
+  if (GetTextExtentPoint32A(dc, "A", 1, &size)) {
+    EchoView.CharWidth = size.cx;
+    EchoView.LineHeight = size.cy;
+  }
+  ReleaseDC(hwnd, dc);
+  SetScrollRange(hwnd, SB_VERT, 0, kEchoRingSize - 1, FALSE);
+  SetScrollRange(hwnd, SB_HORZ, 0, kEchoTextSize - 1, FALSE);
+}
+
+void OnPaint(HWND hwnd) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd, &ps);
+  const int first = EchoView.FirstColumn;
+  EchoForEachShownLine([&](int slot, int row) {
+    const EchoLine& line = EchoRing[slot];
+    const int length = static_cast<int>(strnlen(line.text, kEchoTextSize));
+    if (length <= first) return;
+    SetTextColor(dc, line.colour);
+    TextOutA(dc, 0, row * EchoView.LineHeight, line.text + first, length - first);
+  });
+  EndPaint(hwnd, &ps);
+}
+
+LRESULT CALLBACK EchoWindowProc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
+  switch (message) {
+    case WM_CREATE:
+      OnCreate(hwnd);
+      break;
+    case WM_SIZE:
+      if (Wnd() != nullptr) {
+        EchoResize(LOWORD(lp), HIWORD(lp));
+        SetPage(hwnd, SB_VERT, EchoView.VisibleLines);
+        SetPage(hwnd, SB_HORZ, EchoView.VisibleColumns);
+      }
+      return 1;
+    case WM_PAINT:
+      OnPaint(hwnd);
+      return 0;
+    case WM_CLOSE:
+      ShowWindow(hwnd, SW_HIDE);
+      return 1;
+    case WM_KEYDOWN: {
+      int code = -1;
+      switch (wp) {
+        case VK_PRIOR: code = 2; break;
+        case VK_NEXT: code = 3; break;
+        case VK_END: code = 7; break;
+        case VK_HOME: code = 6; break;
+        default: break;
+      }
+      if (code < 0) break;
+      Apply(hwnd, SB_VERT, EchoVScroll(code, 0));
+      return 1;
+    }
+    case WM_MOUSEWHEEL: {
+      const short delta = static_cast<short>(HIWORD(wp));
+      Apply(hwnd, SB_VERT, EchoVScroll(delta > 0 ? 0 : 1, 0));
+      return 1;
+    }
+    case WM_VSCROLL:
+      Apply(hwnd, SB_VERT, EchoVScroll(LOWORD(wp), static_cast<short>(HIWORD(wp))));
+      break;
+    case WM_HSCROLL:
+      Apply(hwnd, SB_HORZ, EchoHScroll(LOWORD(wp), static_cast<short>(HIWORD(wp))));
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcA(hwnd, message, wp, lp);
+}
+
+}  // namespace
+
+int EchoCreate(const char* title, void* instance, void* icon) {
+  if (Wnd() != nullptr) return 0;
+  WNDCLASSA wc;
+  std::memset(&wc, 0, sizeof wc);
+  wc.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = EchoWindowProc;
+  wc.hInstance = static_cast<HINSTANCE>(instance);
+  wc.hIcon = static_cast<HICON>(icon);
+  wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  wc.lpszClassName = kClassName;
+  RegisterClassA(&wc);
+  g_classInstance = wc.hInstance;
+  HWND hwnd = CreateWindowExA(0, kClassName, title, WS_OVERLAPPEDWINDOW | WS_VSCROLL | WS_HSCROLL, 0, 0, 0,
+                              0, nullptr, nullptr, wc.hInstance, nullptr);
+  if (hwnd == nullptr) {
+    UnregisterClassA(kClassName, g_classInstance);
+    return 0;
+  }
+  EchoWnd.store(hwnd);
+  return 1;
+}
+
+int EchoShow(int command) {
+  HWND hwnd = Wnd();
+  if (hwnd == nullptr) return 0;
+  switch (command) {
+    case 0: ShowWindow(hwnd, SW_HIDE); break;
+    case 3: ShowWindow(hwnd, SW_MAXIMIZE); break;
+    case 6: ShowWindow(hwnd, SW_MINIMIZE); break;
+    default:
+      ShowWindow(hwnd, SW_RESTORE);
+      BringWindowToTop(hwnd);
+      break;
+  }
+  return 1;
+}
+
+int EchoMove(int x, int y, int width, int height) {
+  HWND hwnd = Wnd();
+  if (hwnd == nullptr) return 0;
+  return SetWindowPos(hwnd, nullptr, x, y, width, height, SWP_NOZORDER) ? 1 : 0;
+}
+
+int EchoDestroy() {
+  HWND hwnd = Wnd();
+  if (hwnd == nullptr || !IsWindow(hwnd)) return 0;
+  DestroyWindow(hwnd);
+  EchoWnd.store(nullptr);
+  // The class points at this library's window procedure: unregister it so
+  // that a later load in the same process registers it afresh.
+  UnregisterClassA(kClassName, g_classInstance);
+  return 1;
+}
+
+void OsEchoLineStored(const EchoLine&) {
+  HWND hwnd = Wnd();
+  if (hwnd == nullptr || !IsWindow(hwnd) || IsIconic(hwnd)) return;
+  RECT client;
+  GetClientRect(hwnd, &client);
+  const int rows = EchoView.LineHeight > 0 ? client.bottom / EchoView.LineHeight : 0;
+  if (EchoRepaintOnly(rows)) {
+    InvalidateRect(hwnd, nullptr, FALSE);
+  } else {
+    PostMessageA(hwnd, WM_VSCROLL, SB_BOTTOM, 0);
+    PostMessageA(hwnd, WM_VSCROLL, SB_LINEDOWN, 0);
+  }
+}

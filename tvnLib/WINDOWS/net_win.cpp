@@ -1,0 +1,185 @@
+// The socket part of the platform contract on Windows Sockets 2.
+//
+// Every datagram is read with WSARecvMsg where the system offers it, so
+// that the destination address (IP_PKTINFO) is known: a socket bound to the
+// wildcard address also hears groups that other sockets joined.
+#include "win_common.h"
+
+#include <mswsock.h>
+#include <ws2tcpip.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "../os_net.h"
+
+namespace {
+
+SOCKET Sock(OsSocket s) { return static_cast<SOCKET>(s); }
+
+std::atomic<LPFN_WSARECVMSG> g_recvMsg{nullptr};
+
+LPFN_WSARECVMSG RecvMsgOf(SOCKET s) {
+  LPFN_WSARECVMSG fn = g_recvMsg.load();
+  if (fn != nullptr) return fn;
+  GUID guid = WSAID_WSARECVMSG;
+  DWORD bytes = 0;
+  if (WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &guid, sizeof guid, &fn, sizeof fn, &bytes,
+               nullptr, nullptr) != 0)
+    return nullptr;
+  g_recvMsg.store(fn);
+  return fn;
+}
+
+}  // namespace
+
+bool osNetStartup(int* grantedMajor) {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 0), &data) != 0) return false;
+  *grantedMajor = LOBYTE(data.wVersion);
+  return true;
+}
+
+void osNetCleanup() { WSACleanup(); }
+
+int osNetLastError() { return WSAGetLastError(); }
+
+OsSocket osUdpSocket() {
+  const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  return s == INVALID_SOCKET ? kOsInvalidSocket : static_cast<OsSocket>(s);
+}
+
+void osSocketWake(OsSocket s) { shutdown(Sock(s), SD_BOTH); }
+
+int osSocketClose(OsSocket s) { return closesocket(Sock(s)) == 0 ? 0 : -1; }
+
+int osSetSockOpt(OsSocket s, OsSockOpt option, int value) {
+  const DWORD v = static_cast<DWORD>(value);
+  int level = IPPROTO_IP;
+  int name = 0;
+  switch (option) {
+    case OsSockOpt::ReuseAddr:
+      level = SOL_SOCKET;
+      name = SO_REUSEADDR;
+      break;
+    case OsSockOpt::Broadcast:
+      level = SOL_SOCKET;
+      name = SO_BROADCAST;
+      break;
+    case OsSockOpt::MulticastLoop:
+      name = IP_MULTICAST_LOOP;
+      break;
+    case OsSockOpt::MulticastTtl:
+      name = IP_MULTICAST_TTL;
+      break;
+  }
+  return setsockopt(Sock(s), level, name, reinterpret_cast<const char*>(&v), sizeof v) == 0 ? 0 : -1;
+}
+
+int osSetMulticastIf(OsSocket s, uint32_t interfaceAddr) {
+  return setsockopt(Sock(s), IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&interfaceAddr),
+                    sizeof interfaceAddr) == 0
+             ? 0
+             : -1;
+}
+
+int osMembership(OsSocket s, bool add, uint32_t group, uint32_t interfaceAddr) {
+  ip_mreq request;
+  request.imr_multiaddr.s_addr = group;
+  request.imr_interface.s_addr = interfaceAddr;
+  return setsockopt(Sock(s), IPPROTO_IP, add ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP,
+                    reinterpret_cast<const char*>(&request), sizeof request) == 0
+             ? 0
+             : -1;
+}
+
+int osReportDestination(OsSocket s) {
+  const DWORD on = 1;
+  if (setsockopt(Sock(s), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on) != 0)
+    return -1;
+  RecvMsgOf(Sock(s));
+  return 0;
+}
+
+int osSetBlocking(OsSocket s) {
+  u_long nonBlocking = 0;
+  return ioctlsocket(Sock(s), FIONBIO, &nonBlocking) == 0 ? 0 : -1;
+}
+
+int osBind(OsSocket s, const void* addr) {
+  return bind(Sock(s), static_cast<const sockaddr*>(addr), sizeof(sockaddr_in)) == 0 ? 0 : -1;
+}
+
+int osSelect(OsSocket s, bool write, int64_t timeoutUs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(Sock(s), &set);
+  timeval tv;
+  timeval* limit = nullptr;
+  if (timeoutUs >= 0) {
+    tv.tv_sec = static_cast<long>(timeoutUs / 1000000);
+    tv.tv_usec = static_cast<long>(timeoutUs % 1000000);
+    limit = &tv;
+  }
+  const int result = select(0, write ? nullptr : &set, write ? &set : nullptr, nullptr, limit);
+  if (result == SOCKET_ERROR) return -1;
+  return FD_ISSET(Sock(s), &set) ? 1 : 0;
+}
+
+int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination) {
+  *truncated = false;
+  *destination = 0;
+  LPFN_WSARECVMSG recvMsg = g_recvMsg.load();
+  if (recvMsg == nullptr) {
+    sockaddr_in from;
+    int fromLen = sizeof from;
+    const int n = recvfrom(Sock(s), static_cast<char*>(buf), capacity, 0,
+                           reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n == SOCKET_ERROR) {
+      if (WSAGetLastError() != WSAEMSGSIZE) return -1;
+      *truncated = true;
+      return capacity;
+    }
+    return n;
+  }
+  sockaddr_in from;
+  char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))];
+  WSABUF data{static_cast<ULONG>(capacity), static_cast<char*>(buf)};
+  WSAMSG msg;
+  std::memset(&msg, 0, sizeof msg);
+  msg.name = reinterpret_cast<sockaddr*>(&from);
+  msg.namelen = sizeof from;
+  msg.lpBuffers = &data;
+  msg.dwBufferCount = 1;
+  msg.Control.buf = control;
+  msg.Control.len = sizeof control;
+  DWORD received = 0;
+  if (recvMsg(Sock(s), &msg, &received, nullptr, nullptr) == SOCKET_ERROR) {
+    if (WSAGetLastError() != WSAEMSGSIZE) return -1;
+    *truncated = true;
+    received = static_cast<DWORD>(capacity);
+  }
+  if ((msg.dwFlags & MSG_TRUNC) != 0) *truncated = true;
+  for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&msg); c != nullptr; c = WSA_CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+      IN_PKTINFO info;
+      std::memcpy(&info, WSA_CMSG_DATA(c), sizeof info);
+      *destination = info.ipi_addr.s_addr;
+    }
+  }
+  return static_cast<int>(received);
+}
+
+int osRecv(OsSocket s, void* buf, int capacity) {
+  const int n = recv(Sock(s), static_cast<char*>(buf), capacity, 0);
+  if (n == SOCKET_ERROR) return WSAGetLastError() == WSAEMSGSIZE ? capacity : -1;
+  return n;
+}
+
+int osSendTo(OsSocket s, const void* buf, int length, const void* addr) {
+  const int n = sendto(Sock(s), static_cast<const char*>(buf), length, 0,
+                       static_cast<const sockaddr*>(addr), sizeof(sockaddr_in));
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+const char* osErrnoText(int err) { return std::strerror(err); }

@@ -1,0 +1,226 @@
+#include "ctask.h"
+
+#include <cinttypes>
+#include <cxxabi.h>
+#include <mutex>
+
+#include "echo.h"
+#include "excpt.h"
+#include "logFile.h"
+#include "tvn_assert.h"
+
+CTASKLIST* pAllTasks = nullptr;
+
+namespace {
+
+// Guards the test of pAllTasks, its creation with the first task object and
+// its destruction with the last: tasks of different consoles are made and
+// destroyed on different threads.
+std::mutex& TaskListGuard() {
+  static std::mutex guard;
+  return guard;
+}
+
+const char* NameOrEmpty(TASK_ID task) {
+  const char* name = task == kNoTask ? nullptr : taskNameGet(task);
+  return name != nullptr ? name : "";
+}
+
+// Ends a run of START: releases the run lock and reports the thread ended.
+// A scoped object, so that a thread cancelled on POSIX still does both.
+struct RunScope {
+  explicit RunScope(CTASK* t) : task(t) { task->m_runLock.Lock("CTASK::START", -1); }
+  ~RunScope() {
+    task->m_runLock.Unlock();
+    task->m_endedEvent.Set();
+  }
+  CTASK* task;
+};
+
+}  // namespace
+
+CTASKLIST::~CTASKLIST() = default;
+
+bool CTASK::FindLive(TASK_ID task, const char** name) {
+  if (task == kNoTask) return false;
+  std::lock_guard<std::mutex> guard(TaskListGuard());
+  if (pAllTasks == nullptr) return false;
+  RESOURCE_LOCK lock(pAllTasks, nullptr);
+  for (FNODE* node = pAllTasks->m_list.m_first; node != nullptr; node = node->m_next) {
+    CTASK* candidate = static_cast<PTR_FNODE<CTASK, CTASKLIST>*>(node)->m_object;
+    if (reinterpret_cast<TASK_ID>(candidate) == task) {
+      *name = candidate->GetName();
+      return true;
+    }
+  }
+  return false;
+}
+
+CTASK::CTASK(const char* name) : m_node(this) {
+  m_name = name;
+  m_endedEvent.Set();
+  std::lock_guard<std::mutex> guard(TaskListGuard());
+  if (pAllTasks == nullptr) pAllTasks = new CTASKLIST;
+  RESOURCE_LOCK lock(pAllTasks, nullptr);
+  pAllTasks->m_list.Prepend(&m_node);
+}
+
+CTASK::~CTASK() {
+  CTASK::Stop(100, 100);
+  ReleaseThread();
+  std::lock_guard<std::mutex> guard(TaskListGuard());
+  if (pAllTasks == nullptr) TVN_ASSERT_FAIL("pAllTasks", "tvnLib/ctask.cpp", 70);
+  pAllTasks->Lock("CTASK::~CTASK", -1);
+  pAllTasks->m_list.Remove(&m_node);
+  if (pAllTasks->m_list.m_count == 0) {
+    pAllTasks->Unlock();
+    delete pAllTasks;
+    pAllTasks = nullptr;
+  } else {
+    pAllTasks->Unlock();
+  }
+}
+
+void CTASK::ReleaseThread() {
+  if (m_hThread == nullptr) return;
+  osThreadWaitEnd(m_hThread, kOsInfinite);
+  osThreadClose(m_hThread);
+  m_hThread = nullptr;
+}
+
+void CTASK::Init() {
+  m_state = kTaskRunning;
+  LogTrace(1, "Task %s: Init", GetName());
+}
+
+void CTASK::Exit() {
+  m_state = kTaskEnded;
+  m_tid = kNoTask;
+  LogTrace(1, "Task::Exit()");
+}
+
+void CTASK::Run() {}
+
+int CTASK::isActiveTask() const {
+  const TASK_ID tid = m_tid;
+  if (tid == kNoTask) return 0;
+  return tid == taskSelf() ? 1 : 0;
+}
+
+int CTASK::WaitStop(int32_t timeoutMs) { return m_stopEvent.Wait(timeoutMs); }
+
+void CTASK::WaitEnd() {
+  if (m_state != kTaskRunning || isActiveTask()) return;
+  RESOURCE_LOCK join(&m_runLock, nullptr);
+}
+
+int CTASK::GetPriority(int* priority) {
+  if (m_tid == kNoTask) {
+    *priority = 255;
+    return 0;
+  }
+  return taskPriorityGet(m_tid, priority);
+}
+
+int CTASK::SetPriority(int priority) { return m_tid == kNoTask ? -1 : taskPrioritySet(m_tid, priority); }
+int CTASK::Resume() { return m_tid == kNoTask ? -1 : taskResume(m_tid); }
+int CTASK::Suspend() { return m_tid == kNoTask ? -1 : taskSuspend(m_tid); }
+int CTASK::NotSupported() { return m_tid == kNoTask ? -1 : taskNotSupported(m_tid); }
+
+void CTASK::Start(int priority) {
+  if (m_tid != kNoTask) {
+    LogWarning(1, "CANT START CTASK %s. ALREADY RUNNING (%i)", GetName(), static_cast<int>(m_tid));
+    return;
+  }
+  ReleaseThread();
+  m_endedEvent.Reset();
+  m_state = kTaskInit;
+  m_tid = taskSpawn(GetName(), priority, m_options, m_stackSize, &CTASK::START, this);
+  taskDebugName(m_tid);
+  Resume();
+  // Wait until Init has moved the state on; a thread that could not be made,
+  // or that ended without finishing Init, ends the wait as well.
+  while (m_state == kTaskInit && m_tid != kNoTask && !m_endedEvent.IsSet()) taskSleep(10);
+  if (m_state == kTaskInit) m_tid = kNoTask;
+}
+
+void CTASK::Stop(int runTimeout, int exitTimeout) {
+  if (isActiveTask()) TVN_ASSERT_FAIL("!isActiveTask()", "tvnLib/ctask.cpp", 225);
+  if (m_state == kTaskInit || m_state == kTaskRunning) {
+    m_stopRequested = 1;
+    m_stopEvent.Set();
+    m_endedEvent.Wait(static_cast<int32_t>(MsFromTicks(runTimeout)));
+  }
+  RESOURCE_LOCK kill(&m_killLock, nullptr);
+  if (m_state == kTaskRunning) Kill();
+  if (m_state == kTaskRunning || m_state == kTaskExiting)
+    m_endedEvent.Wait(static_cast<int32_t>(MsFromTicks(exitTimeout)));
+  if (m_state == kTaskExiting) Kill();
+}
+
+void CTASK::Kill() {
+  m_killer = taskSelf();
+  if (!m_stopEvent.IsSet()) m_stopEvent.Set();
+  if (m_hThread != nullptr && !osThreadWaitEnd(m_hThread, 5000)) {
+    osThreadSuspend(m_hThread);
+    osThreadTerminate(m_hThread);
+  }
+  m_state = kTaskEnded;
+  m_tid = kNoTask;
+}
+
+void CTASK::START(void* p) {
+  CTASK* task = static_cast<CTASK*>(p);
+  if (task == nullptr) TVN_ASSERT_FAIL("p", "tvnLib/ctask.cpp", 334);
+  task->m_endedEvent.Reset();
+  taskSelfSet(reinterpret_cast<TASK_ID>(task));
+  RunScope scope(task);
+
+  bool initialised = false;
+  try {
+    task->m_stopRequested = 0;
+    task->m_stopEvent.Reset();
+    task->Init();
+    initialised = true;
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (const EXCPT& caught) {
+    const EXCPT copy(caught);
+    EchoPrint("EXCPT: %s %s: CANT INITIALIZE CTASK %s. TERMINATING!", "class EXCPT", copy.Tag().text,
+              task->GetName());
+  } catch (...) {
+    EchoPrint("CANT INITIALIZE CTASK %s. TERMINATING!", task->GetName());
+  }
+
+  if (initialised) {
+    try {
+      task->Run();
+      task->m_state = kTaskExiting;
+    } catch (abi::__forced_unwind&) {
+      throw;
+    } catch (const EXCPT_TASKKILL& kill) {
+      const TASK_ID killer = task->m_killer != kNoTask ? task->m_killer.load() : kill.m_killer;
+      EchoPrint("CTASK %" PRIxPTR " %s KILLED BY FORCE FROM CTASK %s",
+                static_cast<uintptr_t>(task->m_tid.load()), NameOrEmpty(taskSelf()),
+                NameOrEmpty(killer));
+    } catch (const EXCPT_NET& net) {
+      EchoPrint("CTASK %s KILLED BY NET-EXCEPTION: %i %s ", NameOrEmpty(taskSelf()), net.m_code,
+                net.m_text);
+    } catch (...) {
+      EchoPrint("CTASK %" PRIxPTR " %s ENDED WITH UNKNOWN EXCEPTION",
+                static_cast<uintptr_t>(task->m_tid.load()), NameOrEmpty(taskSelf()));
+    }
+    try {
+      task->m_state = kTaskExiting;
+      task->m_stopRequested = 1;
+      task->Exit();
+    } catch (abi::__forced_unwind&) {
+      throw;
+    } catch (const EXCPT_NET& net) {
+      EchoPrint("CTASK %s KILLED BY NET-EXCEPTION: %i %s ", task->GetName(), net.m_code, net.m_text);
+    } catch (...) {
+      EchoPrint("CANT EXIT CTASK %s CORRECTLY", task->GetName());
+    }
+  }
+  EchoPrint("CTASK %s Abort OK", task->GetName());
+}

@@ -1,0 +1,197 @@
+// The platform contract of the runtime library.
+//
+// Everything the driver needs from the operating system, apart from sockets
+// (os_net.h), is declared here. Exactly one implementation folder is compiled
+// into a build: tvnLib/WINDOWS/ (Win32) or tvnLib/POSIX/ (Linux). Shared code
+// includes only this header and never a system header of either platform.
+//
+// Handles are opaque pointers; a null handle means "none". Unless a comment
+// says otherwise every operation may be called from any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------- time
+
+// Milliseconds since a fixed origin (system start on Windows, an arbitrary
+// monotonic origin on POSIX). Wraps after 2^32 ms, like GetTickCount.
+uint32_t osTickCountMs();
+
+// Sleeps for `ms` milliseconds. 0 yields the processor once.
+// REQUIRES: ms >= 0, or ms == -1 which sleeps for ever.
+void osSleepMs(int32_t ms);
+
+// ---------------------------------------------------------------- process
+
+// Ends the whole process at once with `code`. No static destructor runs.
+[[noreturn]] void osExitProcess(int code);
+
+// Shows a modal message with one OK button on Windows (the calling thread
+// waits until it is closed). On POSIX writes "caption: text" as one line to
+// standard error and returns at once.
+void osMessageBox(const char* text, const char* caption);
+
+// The calling thread's last system error (GetLastError / errno) and a way to
+// clear it before a call whose failure is to be reported.
+uint32_t osLastError();
+void osClearLastError();
+
+// The host executable's module (the instance the echo window is registered
+// under) and the system's application icon. Null on POSIX.
+void* osHostInstance();
+void* osLogoIcon();
+
+// ---------------------------------------------------------------- thread-local slot
+
+constexpr uint32_t kOsTlsInvalid = 0xFFFFFFFFu;
+
+// Allocates one slot; kOsTlsInvalid when none is left.
+uint32_t osTlsAlloc();
+// REQUIRES: index came from osTlsAlloc and was not freed.
+void osTlsFree(uint32_t index);
+// Each thread sees its own value; a thread that never set one reads null.
+// REQUIRES: index valid.
+void osTlsSet(uint32_t index, void* value);
+void* osTlsGet(uint32_t index);
+
+// ---------------------------------------------------------------- recursive lock
+
+// Storage for one recursive lock (a critical section on Windows, a recursive
+// pthread mutex on POSIX), embedded by the owner so that no allocation is
+// needed. The platform checks at compile time that its lock fits.
+struct OsLockStorage {
+  alignas(16) unsigned char bytes[64];
+};
+
+// REQUIRES: storage not initialised yet. ENSURES: lock free.
+void osLockInit(OsLockStorage* lock);
+// REQUIRES: lock initialised and free.
+void osLockDestroy(OsLockStorage* lock);
+// Waits without limit; the holding thread may enter again (recursive).
+void osLockEnter(OsLockStorage* lock);
+// REQUIRES: held by the calling thread.
+void osLockLeave(OsLockStorage* lock);
+
+// ---------------------------------------------------------------- events and waits
+
+using OsHandle = void*;
+
+// An unnamed event. Null when the system refuses (the caller carries on
+// without one).
+OsHandle osEventCreate(bool manualReset, bool initiallySet);
+bool osEventSet(OsHandle event);
+bool osEventReset(OsHandle event);
+
+enum OsWaitResult { kOsWaitSignaled = 0, kOsWaitTimeout = 1, kOsWaitFailed = 2 };
+constexpr uint32_t kOsInfinite = 0xFFFFFFFFu;
+
+// Waits until `handle` is signalled or `timeoutMs` passed (kOsInfinite: no
+// limit, 0: poll). A null or closed handle gives kOsWaitFailed at once.
+OsWaitResult osWait(OsHandle handle, uint32_t timeoutMs);
+
+// Releases one count of a semaphore; false for anything that is not one.
+bool osReleaseSemaphore(OsHandle handle);
+
+// REQUIRES: handle from osEventCreate, no thread waiting on it.
+void osCloseHandle(OsHandle handle);
+
+// ---------------------------------------------------------------- threads
+
+// A platform thread. Created by osThreadCreate, released by osThreadClose.
+struct OsThread;
+using OsThreadEntry = void (*)(void* arg);
+
+// Starts `entry(arg)` on a new thread with `stackSize` bytes of stack (0: the
+// platform default). With `suspended` the thread does not run until the first
+// osThreadResume. Null when the thread cannot be created (osLastError says
+// why). *threadId receives the platform's thread id when not null.
+OsThread* osThreadCreate(OsThreadEntry entry, void* arg, uint32_t stackSize, bool suspended,
+                         uint32_t* threadId);
+
+// Resumes a thread once. Returns false when the platform refuses.
+bool osThreadResume(OsThread* thread);
+
+// Suspends a thread once. POSIX cannot suspend another thread and always
+// returns false with osLastError() == ENOTSUP.
+bool osThreadSuspend(OsThread* thread);
+
+// Sets or reads a thread's priority on the Win32 scale (-15, -2..2, 15; 0 is
+// normal). On POSIX the value maps to the thread's nice value; raising it
+// needs privileges and the call then returns false.
+bool osThreadSetPriority(OsThread* thread, int priority);
+bool osThreadGetPriority(OsThread* thread, int* priority);
+
+// Turns off the platform's dynamic priority boost (Windows only).
+void osThreadDisableBoost(OsThread* thread);
+
+// Names the thread for debuggers and system tools where the platform can.
+void osThreadSetDebugName(OsThread* thread, const char* name);
+
+// Waits until the thread's entry routine has returned or the thread was
+// terminated; true when it has ended within `timeoutMs` (kOsInfinite: no
+// limit). Safe to call from a library entry point: it does not wait on the
+// thread's system handle.
+bool osThreadWaitEnd(OsThread* thread, uint32_t timeoutMs);
+
+// Ends a thread by force. Windows: TerminateThread, the thread runs no
+// further code. POSIX: a deferred cancellation, so the thread ends at its
+// next cancellation point (a wait, a sleep, a socket call) and unwinds its
+// stack, releasing scoped locks; use osThreadWaitEnd to see it end.
+void osThreadTerminate(OsThread* thread);
+
+// Releases the thread record. A thread that has not ended is detached and
+// runs on by itself.
+void osThreadClose(OsThread* thread);
+
+// ---------------------------------------------------------------- registry (read only)
+
+enum class OsRegRoot { CurrentUser, LocalMachine };
+using OsRegKey = void*;
+
+// Opens `path` under `root`; null when it does not open. With readAccess the
+// key is opened for reading only (RegOpenKeyExA, KEY_READ), without it with
+// the platform's plain open (RegOpenKeyA). POSIX reads the registry file
+// (PVTRIVANE_REGISTRY, else $XDG_CONFIG_HOME/pvtrivane/registry.reg, else
+// ~/.config/pvtrivane/registry.reg) afresh at every open.
+OsRegKey osRegOpen(OsRegRoot root, const char* path, bool readAccess);
+void osRegClose(OsRegKey key);
+
+// Reads value `name` of `key`. With data null only *size is set to the
+// value's size in bytes. Otherwise copies at most *size bytes and sets *size
+// to the bytes copied. A text value's bytes include its terminator; a dword
+// is 4 bytes. False when the value does not exist or does not fit.
+bool osRegQueryValue(OsRegKey key, const char* name, void* data, uint32_t* size);
+
+// Name of subkey number `index` (0 upward) into name[0..capacity); false
+// when there is no such subkey or the name does not fit.
+bool osRegEnumKey(OsRegKey key, uint32_t index, char* name, uint32_t capacity);
+
+// ---------------------------------------------------------------- host memory
+
+// True when every byte of [p, p + n) can be read right now. Used to check
+// buffers that the host passes before the driver reads them. n == 0 is true.
+bool osMemoryReadable(const void* p, size_t n);
+
+// ---------------------------------------------------------------- dynamic libraries (tools and tests)
+
+using OsLibrary = void*;
+OsLibrary osLibraryOpen(const char* path);        // null on failure
+void* osLibrarySymbol(OsLibrary lib, const char* name);
+void osLibraryClose(OsLibrary lib);
+const char* osLibraryError();                     // text for the last failure
+
+// ---------------------------------------------------------------- console interrupt (tools)
+
+// Calls `handler` (on an unspecified thread) when the user presses Ctrl-C.
+void osOnInterrupt(void (*handler)());
+
+// ---------------------------------------------------------------- library entry
+
+// Implemented by the driver, called by the platform's library entry point:
+// attach once when the library is loaded (false refuses the load where the
+// platform can refuse), detach once when it is unloaded. `processEnding` is
+// true when the process itself is ending (the other threads are already
+// gone on Windows), false for an orderly unload.
+bool DriverProcessAttach();
+void DriverProcessDetach(bool processEnding);

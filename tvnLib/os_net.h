@@ -1,0 +1,75 @@
+// The platform contract for IPv4 UDP sockets.
+//
+// Windows Sockets 2 on Windows, BSD sockets on POSIX. Addresses are always
+// 32-bit values in network byte order; socket addresses are the 16-byte
+// IPv4 record (family, port in network order, address, 8 zero bytes), which
+// both platforms lay out identically. Failures return -1 (or an invalid
+// socket) and leave the reason in osNetLastError().
+#pragma once
+
+#include <cstdint>
+
+using OsSocket = intptr_t;
+constexpr OsSocket kOsInvalidSocket = -1;
+
+// Starts the socket layer asking for version 2.0. Returns false when it does
+// not start; *grantedMajor receives the major version granted.
+bool osNetStartup(int* grantedMajor);
+// REQUIRES: one successful osNetStartup not yet cleaned up.
+void osNetCleanup();
+
+// The calling thread's last socket error (WSAGetLastError / errno).
+int osNetLastError();
+
+// A new IPv4 datagram socket, never 0 (0 means "no socket" to the session
+// code), or kOsInvalidSocket.
+OsSocket osUdpSocket();
+
+// Ends any wait on `s` in another thread as soon as the platform allows:
+// at once on POSIX (shutdown wakes select), on Windows the wait ends at its
+// own timeout. The socket stays open until osSocketClose.
+void osSocketWake(OsSocket s);
+int osSocketClose(OsSocket s);
+
+// The options the library sets. The platform picks the level, the option
+// number and the value's width.
+enum class OsSockOpt {
+  ReuseAddr,      // SO_REUSEADDR
+  Broadcast,      // SO_BROADCAST
+  MulticastLoop,  // IP_MULTICAST_LOOP
+  MulticastTtl,   // IP_MULTICAST_TTL
+};
+int osSetSockOpt(OsSocket s, OsSockOpt option, int value);     // 0 or -1
+int osSetMulticastIf(OsSocket s, uint32_t interfaceAddr);      // 0 or -1
+int osMembership(OsSocket s, bool add, uint32_t group, uint32_t interfaceAddr);  // 0 or -1
+
+// Asks the socket to report each datagram's destination address (see
+// osRecvFrom) and, where the platform can, to deliver only the groups that
+// this socket joined. 0 or -1.
+int osReportDestination(OsSocket s);
+
+// Puts the socket into blocking mode. 0 or -1.
+int osSetBlocking(OsSocket s);
+
+// REQUIRES: addr points to a 16-byte IPv4 socket address.
+int osBind(OsSocket s, const void* addr);
+
+// Waits until `s` is readable (write false) or writable (write true).
+// timeoutUs < 0 waits without limit. Returns 1 when ready, 0 on timeout,
+// -1 on failure (for instance because another thread closed the socket).
+int osSelect(OsSocket s, bool write, int64_t timeoutUs);
+
+// Receives one datagram into buf[0..capacity). Returns its length (at most
+// capacity), or -1. *truncated says whether the datagram was longer than
+// capacity; *destination receives the address it was sent to when
+// osReportDestination was set on the socket, else 0.
+int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination);
+
+// Plain receive of up to `capacity` bytes; a longer datagram is cut.
+int osRecv(OsSocket s, void* buf, int capacity);
+
+// REQUIRES: addr points to a 16-byte IPv4 socket address.
+int osSendTo(OsSocket s, const void* buf, int length, const void* addr);
+
+// The platform's text for an errno value (the C library's strerror).
+const char* osErrnoText(int err);

@@ -1,0 +1,46 @@
+#include "sync.h"
+
+SYNCOBJECT::~SYNCOBJECT() {
+  if (m_handle != nullptr) {
+    osCloseHandle(m_handle);
+    m_handle = nullptr;
+  }
+}
+
+int SYNCOBJECT::Wait(int32_t timeoutMs) {
+  if (m_handle == nullptr) return 0;
+  return osWait(m_handle, static_cast<uint32_t>(timeoutMs)) == kOsWaitSignaled ? 1 : 0;
+}
+
+int SYNCOBJECT::Release() { return osReleaseSemaphore(m_handle) ? 1 : 0; }
+
+EVENT::EVENT() { m_handle = osEventCreate(true, false); }
+
+EVENT::~EVENT() = default;
+
+void EVENT::Set() {
+  m_state.store(1, std::memory_order_release);
+  if (m_handle != nullptr) osEventSet(m_handle);
+}
+
+void EVENT::Reset() {
+  if (m_handle != nullptr) osEventReset(m_handle);
+  m_state.store(0, std::memory_order_release);
+}
+
+CCRITICAL_SECTION::CCRITICAL_SECTION() { osLockInit(&m_cs); }
+
+CCRITICAL_SECTION::~CCRITICAL_SECTION() { osLockDestroy(&m_cs); }
+
+int CCRITICAL_SECTION::Lock(const char*, int32_t) {
+  osLockEnter(&m_cs);
+  ++m_depth;
+  return 1;
+}
+
+void CCRITICAL_SECTION::Unlock() {
+  --m_depth;
+  osLockLeave(&m_cs);
+}
+
+RESOURCE::~RESOURCE() = default;

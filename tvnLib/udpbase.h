@@ -1,0 +1,92 @@
+// The UDP socket library's base: one IPv4 datagram socket with its options,
+// the address it is bound to and the multicast groups it joined.
+//
+// A UDPBASE is set up and used by one task. The one operation another thread
+// may call is Close, to end that task's wait: it marks the socket invalid
+// before closing it. The membership table has its own lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "excpt.h"
+#include "ipaddress.h"
+#include "os_net.h"
+#include "sync.h"
+
+// One multicast membership: the add/drop-membership request record.
+struct MEMBERSHIP {
+  uint32_t group;      // network order
+  uint32_t interface;  // network order
+};
+static_assert(sizeof(MEMBERSHIP) == 8, "MEMBERSHIP is the 8-byte membership request");
+
+// A counted fixed array: entries 0..m_count-1 are in use; never grows.
+template <typename T, int N>
+struct ARRAY_ANZ {
+  static constexpr int kCapacity = N;
+  int32_t m_count = 0;
+  T m_items[N] = {};
+};
+
+// The groups joined on a socket. Every operation holds the table's lock.
+class UDPMEMBERSHIPS : public RESOURCE, public ARRAY_ANZ<MEMBERSHIP, 16> {
+ public:
+  ~UDPMEMBERSHIPS() override;
+  // Joins unless already joined (then 0 without a system call); records the
+  // membership while there is room. 0 on success, -1 on failure.
+  int Add(OsSocket socket, const MEMBERSHIP& membership);
+  // Leaves every recorded group on `socket` (when valid) and empties the table.
+  void DropAll(OsSocket socket);
+};
+
+class UDPBASE {
+ public:
+  explicit UDPBASE(int openNow);
+  virtual ~UDPBASE();
+  UDPBASE(const UDPBASE&) = delete;
+  UDPBASE& operator=(const UDPBASE&) = delete;
+
+  // Creates the socket with broadcast on, address reuse on, multicast
+  // loopback off, blocking. 1 when created, 0 when one was open already.
+  // Throws EXCPT_UDP "No Socket available" or an option's failure.
+  virtual int Open();
+  // Leaves every recorded group and closes the socket, if one is open.
+  virtual void Close();
+
+  // Throws EXCPT_UDP on failure; BoundAddr keeps its value then.
+  void Bind(const IPADDRESS& address);
+
+  // Throw EXCPT_UDP "CANT SET %s FOR SOCKET %i" on failure; do nothing while
+  // closed.
+  void SetReuseAddr(int32_t on);
+  void SetBroadcast(int32_t on);
+  void SetMulticastLoop(uint8_t on);
+  // Also sets the multicast time-to-live to 8.
+  void SetMulticastIf(uint32_t interfaceAddr);
+  // Only the low byte counts; -1 while closed or on failure, else 0.
+  int SetTTL(int ttl);
+  // Asks the socket to report each datagram's destination and, where the
+  // platform can, to deliver only the groups it joined itself.
+  void SetOnlyJoinedGroups();
+
+  // 0 on success or when already joined, -1 on failure or while closed.
+  int JoinGroup(const MEMBERSHIP& membership);
+
+  OsSocket Socket() const { return m_socket.load(std::memory_order_acquire); }
+  bool IsOpen() const { return Socket() != kOsInvalidSocket; }
+  const UDPMEMBERSHIPS& Memberships() const { return m_memberships; }
+
+  // Waits until the socket is readable or writable; `timeoutUs` < 0 waits
+  // without limit. With a limit, the calling task's kill lock is held around
+  // the wait. Non-zero when ready, 0 on time-out, failure or a socket closed
+  // meanwhile.
+  int WaitReady(bool write, int64_t timeoutUs, const char* who);
+
+ protected:
+  UDPMEMBERSHIPS m_memberships;
+  std::atomic<OsSocket> m_socket{kOsInvalidSocket};
+
+ public:
+  IPADDRESS BoundAddr;
+};
