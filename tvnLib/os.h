@@ -186,6 +186,19 @@ const char* osLibraryError();                     // text for the last failure
 // Calls `handler` (on an unspecified thread) when the user presses Ctrl-C.
 void osOnInterrupt(void (*handler)());
 
+// Calls `handler` when the process receives the user signal SIGUSR1 (POSIX;
+// Windows has no such signal and never calls it). Signal context as above.
+void osOnUserSignal(void (*handler)());
+
+// ---------------------------------------------------------------- environment (tools and tests)
+
+// Sets an environment variable of this process.
+void osSetEnvironment(const char* name, const char* value);
+
+// True where the settings are a file (POSIX), false where they are the
+// system registry (Windows).
+bool osRegistryIsFile();
+
 // ---------------------------------------------------------------- library entry
 
 // Implemented by the driver, called by the platform's library entry point:

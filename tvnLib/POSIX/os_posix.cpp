@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "../os.h"
@@ -209,17 +210,33 @@ const char* osLibraryError() {
 
 namespace {
 void (*g_interruptHandler)() = nullptr;
+void (*g_userHandler)() = nullptr;
 void OnSignal(int) {
   if (g_interruptHandler != nullptr) g_interruptHandler();
 }
-}  // namespace
-
-// The handler runs in signal context: it must only set a flag.
-void osOnInterrupt(void (*handler)()) {
-  g_interruptHandler = handler;
+void OnUserSignal(int) {
+  if (g_userHandler != nullptr) g_userHandler();
+}
+void Catch(int signal, void (*handler)(int)) {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
-  action.sa_handler = OnSignal;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = handler;
+  sigaction(signal, &action, nullptr);
 }
+}  // namespace
+
+// The handlers run in signal context: they must only set a flag.
+void osOnInterrupt(void (*handler)()) {
+  g_interruptHandler = handler;
+  Catch(SIGINT, OnSignal);
+  Catch(SIGTERM, OnSignal);
+}
+
+void osOnUserSignal(void (*handler)()) {
+  g_userHandler = handler;
+  Catch(SIGUSR1, OnUserSignal);
+}
+
+void osSetEnvironment(const char* name, const char* value) { setenv(name, value, 1); }
+
+bool osRegistryIsFile() { return true; }

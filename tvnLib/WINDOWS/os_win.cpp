@@ -110,3 +110,9 @@ void osOnInterrupt(void (*handler)()) {
   g_interruptHandler = handler;
   SetConsoleCtrlHandler(ConsoleHandler, TRUE);
 }
+
+void osOnUserSignal(void (*)()) {}
+
+void osSetEnvironment(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
+
+bool osRegistryIsFile() { return false; }

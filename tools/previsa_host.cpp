@@ -1,0 +1,240 @@
+// previsa-host: drives the driver library as the host application does.
+// Loads it by path, resolves all 29 exports, runs detection, connects the
+// configured consoles and polls every port at the host's rate, showing a
+// live view (or, with --frames / --seconds, JSON lines for scripts).
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../tvnLib/os.h"
+#include "autofocus_args.h"
+#include "driver_api.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: previsa-host [options]\n"
+    "Loads the PvTrivane driver, detects and connects the configured consoles and\n"
+    "polls their 64 ports, as Previsa does.\n"
+    "\n"
+    "  --library PATH       the driver library (default: next to this program)\n"
+    "  --registry FILE      settings file for the driver (POSIX; on Windows import\n"
+    "                       it with regedit)\n"
+    "  --rate HZ            polls per second (default 40)\n"
+    "  --universe U         universe shown as a level grid (default 0)\n"
+    "  --frames N           stop after N polls; prints JSON lines\n"
+    "  --seconds S          stop after S seconds; prints JSON lines\n"
+    "  --view               the live view also with --frames / --seconds\n"
+    "  --connect-only       connect, report, disconnect\n"
+    "  --af-console N       console for the autofocus commands (default: first connected)\n"
+    "  --midi \"F0 00 01 09 ..\"   send a MIDI autofocus message (hex bytes)\n"
+    "  --fix-checksum       fill in the MIDI checksum byte\n"
+    "  --blind SPOT:START:CH=LVL,CH=LVL,...   blind autofocus channel levels\n"
+    "  --port P             port of the blind autofocus levels (default 0)\n"
+    "  --selection SPOT:STATUS[:TYPE],...     blind autofocus selection\n"
+    "  --help               this text\n";
+
+std::atomic<bool> g_stop{false};
+void OnInterrupt() { g_stop = true; }
+
+struct Console {
+  uint16_t handle;
+  std::vector<uint8_t> levels;   // 64 x 512
+  std::vector<uint32_t> changed; // tick of the last change per universe
+};
+
+std::string Hex(const uint8_t* bytes, size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(2 * n);
+  for (size_t i = 0; i < n; ++i) {
+    text.push_back(digits[bytes[i] >> 4]);
+    text.push_back(digits[bytes[i] & 15]);
+  }
+  return text;
+}
+
+std::string DefaultLibrary(const char* argv0) {
+  std::string dir = argv0;
+  const size_t slash = dir.find_last_of("/\\");
+  dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash);
+  return dir + "/" PV_LIBRARY_FILE;
+}
+
+// Reads all ports of a console; true when any level changed.
+void Poll(const DriverApi& api, Console& console, uint32_t now) {
+  for (int port = 0; port < 64; ++port) {
+    if (api.LockPortBuffer(console.handle, port) != 0) continue;
+    uint8_t* buffer = nullptr;
+    if (api.GetPortBuffer(console.handle, port, &buffer) == 512 && buffer != nullptr) {
+      uint8_t* mine = console.levels.data() + 512 * port;
+      if (std::memcmp(mine, buffer, 512) != 0) {
+        std::memcpy(mine, buffer, 512);
+        console.changed[port] = now;
+      }
+    }
+    api.UnlockPortBuffer(console.handle, port);
+  }
+}
+
+bool Live(const Console& console, int port, uint32_t now) {
+  if (console.changed[port] != 0 && now - console.changed[port] < 2000) return true;
+  const uint8_t* levels = console.levels.data() + 512 * port;
+  for (int c = 0; c < 512; ++c)
+    if (levels[c] != 0) return true;
+  return false;
+}
+
+void PrintJson(const DriverApi& api, const std::vector<Console>& consoles, uint64_t frame, uint32_t ms,
+               int universe, uint32_t now) {
+  std::printf("{\"frame\":%llu,\"ms\":%u,\"consoles\":[", static_cast<unsigned long long>(frame), ms);
+  for (size_t i = 0; i < consoles.size(); ++i) {
+    const Console& c = consoles[i];
+    uint8_t live[8] = {};
+    for (int port = 0; port < 64; ++port)
+      if (Live(c, port, now)) live[port / 8] |= static_cast<uint8_t>(1u << (port % 8));
+    std::printf("%s{\"handle\":%u,\"channels\":%d,\"live\":\"%s\",\"universe\":%d,\"levels\":\"%s\"}", i ? "," : "",
+                c.handle, api.GetNumChannels(c.handle, universe), Hex(live, 8).c_str(), universe,
+                Hex(c.levels.data() + 512 * universe, 512).c_str());
+  }
+  std::printf("]}\n");
+  std::fflush(stdout);
+}
+
+void PrintView(const std::vector<Console>& consoles, uint64_t frame, int universe, uint32_t now) {
+  std::printf("\x1b[H\x1b[2J");
+  std::printf("previsa-host  frame %llu  (Ctrl-C ends)\n\n", static_cast<unsigned long long>(frame));
+  for (const Console& c : consoles) {
+    std::printf("console %2u  universes 0..63: ", c.handle);
+    for (int port = 0; port < 64; ++port) std::putchar(Live(c, port, now) ? '#' : '.');
+    std::printf("\n  universe %d:\n", universe);
+    const uint8_t* levels = c.levels.data() + 512 * universe;
+    for (int row = 0; row < 16; ++row) {
+      std::printf("  %3d ", row * 32 + 1);
+      for (int col = 0; col < 32; ++col) std::printf("%02x", levels[row * 32 + col]);
+      std::printf("\n");
+    }
+    std::printf("\n");
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string library = DefaultLibrary(argv[0]);
+  std::string registry;
+  double rate = 40;
+  int universe = 0;
+  long long frames = -1;
+  double seconds = -1;
+  bool view = false;
+  bool connectOnly = false;
+  AutofocusRequest autofocus;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "previsa-host: %s needs a value\n", arg.c_str());
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    std::string error;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--library") {
+      library = value();
+    } else if (arg == "--registry") {
+      registry = value();
+    } else if (arg == "--rate") {
+      rate = std::atof(value().c_str());
+    } else if (arg == "--universe") {
+      universe = std::atoi(value().c_str());
+    } else if (arg == "--frames") {
+      frames = std::atoll(value().c_str());
+    } else if (arg == "--seconds") {
+      seconds = std::atof(value().c_str());
+    } else if (arg == "--view") {
+      view = true;
+    } else if (arg == "--connect-only") {
+      connectOnly = true;
+    } else if (!ParseAutofocusArg(arg, [&] { return value(); }, &autofocus, &error)) {
+      std::fprintf(stderr, "previsa-host: %s\n", error.empty() ? ("unknown option " + arg + " (see --help)").c_str() : error.c_str());
+      return 2;
+    }
+  }
+  if (universe < 0 || universe > 63 || rate <= 0) {
+    std::fprintf(stderr, "previsa-host: universe must be 0..63 and the rate above 0\n");
+    return 2;
+  }
+  const bool json = (frames >= 0 || seconds >= 0) && !view;
+  if (!registry.empty() && !SetRegistryFile(registry)) {
+    std::fprintf(stderr, "previsa-host: --registry works on POSIX only; import the file with regedit\n");
+    return 2;
+  }
+
+  DriverApi api;
+  std::string error;
+  if (!api.Load(library, &error)) {
+    std::fprintf(stderr, "previsa-host: %s\n", error.c_str());
+    return 1;
+  }
+  osOnInterrupt(OnInterrupt);
+  api.Init();
+  uint32_t major = 0, minor = 0;
+  api.GetVersionInfo(&major, &minor);
+  const char* brand = nullptr;
+  api.GetBrandingString(PM_BRAND_AUTH_STR, &brand);
+  std::fprintf(json ? stderr : stdout, "driver %u.%u caps 0x%x brand %s\n", major, minor, api.GetDriverCaps(),
+               brand != nullptr ? brand : "?");
+
+  static PDIList list;
+  std::memset(&list, 0, sizeof list);
+  for (int32_t r = api.StartDetect(1, &list); r == 0; r = api.ContinueDetect(1, &list)) {
+  }
+  std::vector<Console> consoles;
+  for (uint32_t i = 0; i < list.Count; ++i) {
+    PDI& pdi = list.Records[i];
+    std::fprintf(json ? stderr : stdout, "PDI %u: ManHdl=%u Protocol=%s Model=%s Address=%s Data[0]=%u\n", i,
+                 pdi.ManHdl, pdi.Protocol, pdi.Model, pdi.Address, pdi.Data[0]);
+    if (pdi.Data[0] < 1 || pdi.Data[0] > 31) continue;
+    const uint16_t handle = api.Connect(&pdi);
+    std::fprintf(json ? stderr : stdout, "Connect(%s) = %u%s\n", pdi.Address, handle,
+                 handle == 0xFFFF ? " (no answer)" : "");
+    if (handle != 0xFFFF) consoles.push_back(Console{handle, std::vector<uint8_t>(64 * 512), std::vector<uint32_t>(64)});
+  }
+  if (!consoles.empty() && autofocus.any()) {
+    const uint16_t target = autofocus.console != 0 ? static_cast<uint16_t>(autofocus.console) : consoles[0].handle;
+    SendAutofocus(api, target, autofocus, json ? stderr : stdout);
+  }
+
+  const uint32_t period = static_cast<uint32_t>(1000.0 / rate);
+  const uint32_t started = osTickCountMs();
+  uint64_t frame = 0;
+  while (!connectOnly && !g_stop && !consoles.empty()) {
+    const uint32_t now = osTickCountMs();
+    if (seconds >= 0 && now - started >= static_cast<uint32_t>(seconds * 1000)) break;
+    if (frames >= 0 && frame >= static_cast<uint64_t>(frames)) break;
+    api.ServiceDevices();
+    for (Console& c : consoles) Poll(api, c, now);
+    ++frame;
+    if (json) {
+      PrintJson(api, consoles, frame, now - started, universe, now);
+    } else {
+      PrintView(consoles, frame, universe, now);
+    }
+    const uint32_t spent = osTickCountMs() - now;
+    if (spent < period) osSleepMs(static_cast<int32_t>(period - spent));
+  }
+  for (const Console& c : consoles) api.Disconnect(c.handle);
+  api.Shutdown();
+  api.Unload();
+  std::fprintf(json ? stderr : stdout, "previsa-host: %llu polls, %zu console(s), ended cleanly\n",
+               static_cast<unsigned long long>(frame), consoles.size());
+  return consoles.empty() && !connectOnly && list.Count > 0 ? 3 : 0;
+}
