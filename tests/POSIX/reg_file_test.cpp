@@ -1,0 +1,103 @@
+// The POSIX stand-in for the registry: the .reg text format.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "tvnLib/POSIX/reg_file.h"
+
+namespace {
+
+const char kPath[] = "Software\\Orvell Stagecraft\\Trivane - Previsa Protocol Driver\\Settings";
+
+uint32_t Dword(const RegFile& file, const std::string& name) {
+  const std::vector<uint8_t>* v = file.Value(OsRegRoot::CurrentUser, kPath, name);
+  if (v == nullptr || v->size() != 4) return 0xDEADBEEF;
+  return (*v)[0] | (*v)[1] << 8 | (*v)[2] << 16 | static_cast<uint32_t>((*v)[3]) << 24;
+}
+
+std::string Text(const RegFile& file, OsRegRoot root, const std::string& path, const std::string& name) {
+  const std::vector<uint8_t>* v = file.Value(root, path, name);
+  return v == nullptr ? "<none>" : std::string(v->begin(), v->end());
+}
+
+TEST(RegFile, ReadsTextsDwordsAndHexAsRegeditWritesThem) {
+  const RegFile file = RegFile::Parse(
+      "Windows Registry Editor Version 5.00\r\n"
+      "\r\n"
+      "; a comment\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Orvell Stagecraft\\Trivane - Previsa Protocol Driver\\Settings]\r\n"
+      "\"ip\"=\"127.0.0.1\"\r\n"
+      "\"Trivane1\"=dword:0000001f\r\n"
+      "\"quoted\"=\"a \\\"b\\\" c\\\\d\"\r\n"
+      "\"bytes\"=hex:01,02,\\\r\n"
+      "  03\r\n");
+  EXPECT_EQ(Text(file, OsRegRoot::CurrentUser, kPath, "ip"), std::string("127.0.0.1\0", 10));
+  EXPECT_EQ(Dword(file, "Trivane1"), 31u);
+  EXPECT_EQ(Dword(file, "TRIVANE1"), 31u);  // names ignore case
+  EXPECT_EQ(Text(file, OsRegRoot::CurrentUser, kPath, "quoted"), std::string("a \"b\" c\\d\0", 10));
+  EXPECT_EQ(Text(file, OsRegRoot::CurrentUser, kPath, "bytes"), std::string("\x01\x02\x03", 3));
+  EXPECT_TRUE(file.HasKey(OsRegRoot::CurrentUser, "software\\orvell stagecraft"));
+  EXPECT_FALSE(file.HasKey(OsRegRoot::LocalMachine, "Software"));
+}
+
+TEST(RegFile, SkipsMalformedLinesAndKeepsTheRest) {
+  const RegFile file = RegFile::Parse(
+      "[HKEY_CURRENT_USER\\Software\\Orvell Stagecraft\\Trivane - Previsa Protocol Driver\\Settings]\n"
+      "\"broken=\"x\"\n"
+      "\"Trivane2\"=dword:zz\n"
+      "\"Trivane3\"=dword:123456789\n"
+      "garbage line\n"
+      "\"ip\"=\"10.0.0.1\n"
+      "\"echo\"=dword:00000001\n"
+      "[HKEY_CLASSES_ROOT\\Ignored]\n"
+      "\"echo\"=dword:00000002\n"
+      "[-HKEY_CURRENT_USER\\Deleted]\n"
+      "\"Trivane2\"=dword:00000002\n");
+  EXPECT_EQ(Dword(file, "echo"), 1u);
+  EXPECT_EQ(Dword(file, "Trivane2"), 0xDEADBEEFu);
+  EXPECT_EQ(Dword(file, "Trivane3"), 0xDEADBEEFu);
+  EXPECT_EQ(Text(file, OsRegRoot::CurrentUser, kPath, "ip"), "<none>");
+}
+
+TEST(RegFile, EnumeratesDirectSubkeysInRegeditOrder) {
+  const RegFile file = RegFile::Parse(
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvard Lighting Limited\\Previsa\\Release b]\n"
+      "\"ReleaseVer\"=\"Release 15\"\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvard Lighting Limited\\Previsa\\A12\\deeper]\n"
+      "[HKLM\\SOFTWARE\\Halvard Lighting Limited\\Previsa\\c]\n");
+  const std::vector<std::string> subkeys =
+      file.Subkeys(OsRegRoot::LocalMachine, "SOFTWARE\\Halvard Lighting Limited\\Previsa");
+  EXPECT_EQ(subkeys, (std::vector<std::string>{"A12", "c", "Release b"}));
+  EXPECT_EQ(Text(file, OsRegRoot::LocalMachine, "SOFTWARE\\Halvard Lighting Limited\\Previsa\\release B",
+                 "releasever"),
+            std::string("Release 15\0", 11));
+}
+
+TEST(RegFile, ReadsUtf16FilesWithAByteOrderMark) {
+  const std::string narrow = "[HKEY_CURRENT_USER\\X]\r\n\"v\"=dword:00000002\r\n";
+  std::string wide = "\xFF\xFE";
+  for (char c : narrow) {
+    wide.push_back(c);
+    wide.push_back('\0');
+  }
+  const RegFile file = RegFile::Parse(wide);
+  const std::vector<uint8_t>* v = file.Value(OsRegRoot::CurrentUser, "X", "v");
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ((*v)[0], 2);
+}
+
+TEST(RegFile, FindsTheFileThroughTheEnvironment) {
+  setenv("PVTRIVANE_REGISTRY", "/some/file.reg", 1);
+  EXPECT_EQ(RegFile::Location(), "/some/file.reg");
+  unsetenv("PVTRIVANE_REGISTRY");
+  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  EXPECT_EQ(RegFile::Location(), "/cfg/pvtrivane/registry.reg");
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", "/home/user", 1);
+  EXPECT_EQ(RegFile::Location(), "/home/user/.config/pvtrivane/registry.reg");
+  setenv("PVTRIVANE_REGISTRY", "/nonexistent/pvtrivane-test.reg", 1);
+  EXPECT_FALSE(RegFile::Load().HasKey(OsRegRoot::CurrentUser, "Software"));
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+// Exceptions, the echo ring and its view, the bounded string, the clock and
+// the assertion handler.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "support/echo_capture.h"
+#include "support/platform.h"
+#include "tvnLib/bounded_string.h"
+#include "tvnLib/echo_view.h"
+#include "tvnLib/excpt.h"
+#include "tvnLib/ticks.h"
+#include "tvnLib/tvn_assert.h"
+
+namespace {
+
+TEST(Exception, UdpCaughtByValueAsBaseKeepsTextCodeAndTag) {
+  try {
+    throw EXCPT_UDP("Can't bind socket %i to port %s:%i", 7, "0.0.0.0", 9138);
+  } catch (const EXCPT& caught) {
+    const EXCPT copy(caught);  // the catch's own copy
+    EXPECT_STREQ(copy.m_text, "Can't bind socket 7 to port 0.0.0.0:9138");
+    EXPECT_STREQ(copy.Tag().text, "UDP");
+  }
+  try {
+    throw EXCPT_UDP("No Socket available");
+  } catch (const EXCPT_NET& caught) {
+    EXPECT_STREQ(caught.m_text, "No Socket available");
+    EXPECT_STREQ(caught.Tag().text, "UDP");
+  }
+}
+
+TEST(Exception, AFourLetterTagPrintsWholeAndNothingMore) {
+  EXCPT_NET e;
+  std::memcpy(e.m_tag, "ABCD", 4);
+  e.m_code = 0x41414141;  // "AAAA" right after the tag
+  EXPECT_STREQ(e.Tag().text, "ABCD");
+  EXPECT_STREQ(EXCPT_NET().Tag().text, "NET");
+}
+
+TEST(Exception, TextIsCutTo255CharactersAndTheTableHasThirtyTexts) {
+  const std::string longText(400, 'y');
+  EXCPT_UDP e("%s", longText.c_str());
+  EXPECT_EQ(std::strlen(e.m_text), 255u);
+  EXPECT_STREQ(ErrorText(0), "EXCEPTION 0 (DIVIDE ERROR)");
+  EXPECT_STREQ(ErrorText(17), "EXCEPTION 17 (ALIGNMENT)");
+  EXPECT_STREQ(ErrorText(29), "UNKNOWN ERROR");
+  EXPECT_STREQ(ErrorText(30), "UNKNOWN ERROR");
+  EXPECT_STREQ(ErrorText(-1), "UNKNOWN ERROR");
+}
+
+TEST(Ticks, MillisecondsRoundToTicksAsMulDivDoes) {
+  EXPECT_EQ(TicksFromMs(1000), 300);
+  EXPECT_EQ(TicksFromMs(1), 0);
+  EXPECT_EQ(TicksFromMs(2), 1);
+  EXPECT_EQ(TicksFromMs(5), 2);  // 1.5 rounds away from zero
+  EXPECT_EQ(TicksFromMs(0xFFFFFFFFu), 0);  // -1 ms as the signed count
+  EXPECT_EQ(MsFromTicks(10), 33u);
+  EXPECT_EQ(MsFromTicks(300), 1000u);
+  EXPECT_EQ(MsFromTicks(-1), 0xFFFFFFFFu);
+}
+
+TEST(BoundedString, CopiesCutsAndFrees) {
+  EchoCapture echo;
+  BoundedString s;
+  EXPECT_EQ(s.c_str(), nullptr);
+  const std::string longText(600, 'z');
+  s = longText.c_str();
+  EXPECT_EQ(std::string(s.c_str()), std::string(512, 'z'));
+  EXPECT_TRUE(echo.Contains("WARNING: STRING TOO LONG !"));
+  const char* held = s.c_str();
+  s = held;  // its own text: unchanged
+  EXPECT_EQ(s.c_str(), held);
+  s = "short";
+  EXPECT_STREQ(s.c_str(), "short");
+  s = nullptr;
+  EXPECT_EQ(s.c_str(), nullptr);
+}
+
+TEST(Echo, NothingIsStoredWithoutTheWindow) {
+  EchoReset();
+  EchoPrint("lost");
+  EXPECT_EQ(EchoWriteIndex(), 0);
+  EXPECT_EQ(EchoRing[0].stamp, -1);
+}
+
+TEST(Echo, PrefixShowsSecondsSinceLoadAndNonTaskThreads) {
+  EchoCapture echo;
+  const int32_t savedStart = StartTicks;
+  StartTicks = tickNow() - 3750;  // 12.5 s ago
+  EchoPrint("hello %d", 5);
+  StartTicks = savedStart;
+  const std::string line = echo.Lines().at(0);
+  EXPECT_EQ(line.substr(0, 8), "012.500 ");
+  EXPECT_EQ(line.substr(7), " ????: hello 5");
+  EXPECT_EQ(EchoRing[0].colour, kEchoYellow);
+}
+
+TEST(Echo, LongMessagesAreCutToTheSlot) {
+  EchoCapture echo;
+  const std::string longText(600, 'm');
+  EchoPrint("%s", longText.c_str());
+  EXPECT_EQ(std::strlen(EchoRing[0].text), 511u);
+  EchoPrint("line\nend");  // a line end is a character of the same line
+  EXPECT_EQ(echo.Messages().back(), "line\nend");
+}
+
+TEST(Echo, RingWrapsAfter1024LinesAndTheViewStopsAtTheSeam) {
+  EchoCapture echo;
+  for (int i = 0; i < 1030; ++i) {
+    EchoRing[EchoWriteIndex()].stamp = 0;
+    EchoPrint("line %d", i);
+    // Stamps strictly rising, as lines written over time have.
+    EchoRing[(EchoWriteIndex() + kEchoRingSize - 1) % kEchoRingSize].stamp = i;
+  }
+  EXPECT_EQ(EchoWrapped(), 1);
+  EXPECT_EQ(EchoWriteIndex(), 6);
+  EXPECT_EQ(echo.Messages().back(), "line 1029");
+  EXPECT_EQ(echo.Messages().front(), "line 6");
+
+  EchoView.TopIndex = 5;  // the newest line's slot
+  EXPECT_EQ(EchoShownLineCount(), 1);
+  EchoView.TopIndex = 6;  // the oldest: everything up to the newest
+  EXPECT_EQ(EchoShownLineCount(), 1024);
+
+  EchoView.VisibleLines = 10;
+  EchoScroll top = EchoVScroll(6, 0);
+  EXPECT_EQ(EchoView.TopIndex, 7);  // WriteIndex + 1
+  EXPECT_EQ(top.position, 0);
+  EchoScroll bottom = EchoVScroll(7, 0);
+  EXPECT_EQ(EchoView.TopIndex, (6 - 10 + kEchoRingSize) % kEchoRingSize);
+  EXPECT_EQ(bottom.position, kEchoRingSize - 1 - 10);
+  EXPECT_TRUE(bottom.changed);
+}
+
+TEST(EchoView, LineStepsStopAtTheEdgesOfWhatWasWritten) {
+  EchoCapture echo;
+  for (int i = 0; i < 3; ++i) EchoPrint("l%d", i);
+  EchoView.TopIndex = 0;
+  EXPECT_FALSE(EchoLineUp());  // slot 1023 never written
+  EXPECT_TRUE(EchoLineDown());
+  EXPECT_TRUE(EchoLineDown());
+  EXPECT_FALSE(EchoLineDown());  // slot 3 is empty
+  EXPECT_EQ(EchoView.TopIndex, 2);
+
+  EchoView.VisibleLines = 1;
+  EchoView.VScrollPos = 2;
+  EchoScroll up = EchoVScroll(0, 0);  // the wheel's "one line up"
+  EXPECT_EQ(up.position, 1);
+  EXPECT_EQ(EchoView.TopIndex, 1);
+  EchoView.VScrollPos = 0;
+  EchoScroll none = EchoVScroll(0, 0);
+  EXPECT_FALSE(none.changed);
+  EXPECT_FALSE(none.moveBar);
+  EXPECT_FALSE(EchoVScroll(42, 0).handled);
+}
+
+TEST(EchoView, ThumbWalksStepByStepAndStopsShortOfZero) {
+  EchoCapture echo;
+  for (int i = 0; i < 20; ++i) EchoPrint("l%d", i);
+  EchoView.VisibleLines = 4;
+  EchoView.TopIndex = 10;
+  EchoView.VScrollPos = 10;
+  EchoScroll up = EchoVScroll(5, 4);
+  EXPECT_EQ(up.position, 4);
+  EXPECT_EQ(EchoView.TopIndex, 4);
+  EchoScroll toZero = EchoVScroll(5, 0);
+  EXPECT_EQ(toZero.position, 0);
+  EXPECT_EQ(EchoView.TopIndex, 1);  // the step onto position 0 is not taken
+}
+
+TEST(EchoView, HorizontalScrollStaysInTheLine) {
+  EchoCapture echo;
+  EchoView.VisibleColumns = 12;
+  EchoView.FirstColumn = 0;
+  EchoView.HScrollPos = 0;
+  EchoScroll left = EchoHScroll(0, 0);
+  EXPECT_FALSE(left.changed);
+  EchoScroll pageRight = EchoHScroll(3, 0);
+  EXPECT_EQ(pageRight.position, 500);
+  EXPECT_EQ(EchoView.FirstColumn, 500);
+  EchoScroll thumb = EchoHScroll(4, 20);
+  EXPECT_EQ(thumb.position, 20);
+  EXPECT_EQ(EchoView.FirstColumn, 20);
+  EchoHScroll(2, 0);
+  EXPECT_EQ(EchoView.FirstColumn, 0);
+}
+
+TEST(EchoView, ResizeSetsWholeLinesAndColumnsWithinTheRing) {
+  EchoView.LineHeight = 16;
+  EchoView.CharWidth = 8;
+  EchoResize(300, 200);
+  EXPECT_EQ(EchoView.VisibleLines, 12);
+  EXPECT_EQ(EchoView.VisibleColumns, 37);
+  EchoResize(100000, 100000);
+  EXPECT_EQ(EchoView.VisibleLines, 1023);
+  EXPECT_EQ(EchoView.VisibleColumns, 511);
+  EchoView = EchoViewState{};
+}
+
+TEST(AssertDeathTest, ShowsTheTextAndEndsTheProcessWithCodeZero) {
+  EXPECT_EXIT(
+      {
+        EchoCreate("test", nullptr, nullptr);
+        TVN_ASSERT_FAIL("FALSE", "tvnLib/test.cpp", 42);
+      },
+      testing::ExitedWithCode(0), OnStderr("Assertion failed: FALSE,\nFile: tvnLib/test.cpp\nLine: 42\n"));
+  EXPECT_EXIT(TVN_ASSERT(1 == 2, "1==2", "x", 1), testing::ExitedWithCode(0), "");
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+// Intrusive lists, the block pool and the bit set.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "support/echo_capture.h"
+#include "support/platform.h"
+#include "tvnLib/bitfield.h"
+#include "tvnLib/dynamic_pool.h"
+#include "tvnLib/flist.h"
+
+namespace {
+
+struct Node : FNODE {
+  explicit Node(int v, std::vector<int>* log = nullptr) : value(v), destroyed(log) {}
+  ~Node() override {
+    if (destroyed != nullptr) destroyed->push_back(value);
+  }
+  int value;
+  std::vector<int>* destroyed;
+};
+
+std::vector<int> Order(const FLIST& list) {
+  std::vector<int> values;
+  for (FNODE* n = list.m_first; n != nullptr; n = n->m_next) values.push_back(static_cast<Node*>(n)->value);
+  return values;
+}
+
+std::vector<int> ReverseOrder(const FLIST& list) {
+  std::vector<int> values;
+  for (FNODE* n = list.m_last; n != nullptr; n = n->m_prev) values.insert(values.begin(), static_cast<Node*>(n)->value);
+  return values;
+}
+
+TEST(Flist, PrependAndAppendOrderAndLinksAgree) {
+  Node n1(1), n2(2), n3(3);
+  FLIST prepended;
+  prepended.Prepend(&n1);
+  prepended.Prepend(&n2);
+  prepended.Prepend(&n3);
+  EXPECT_EQ(Order(prepended), (std::vector<int>{3, 2, 1}));
+  EXPECT_EQ(ReverseOrder(prepended), Order(prepended));
+  EXPECT_EQ(prepended.m_count, 3);
+
+  FLIST appended;  // takes the nodes over: they move between lists
+  appended.Append(&n1);
+  appended.Append(&n2);
+  appended.Append(&n3);
+  EXPECT_EQ(Order(appended), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(prepended.m_count, 0);
+  EXPECT_EQ(prepended.m_first, nullptr);
+  EXPECT_EQ(prepended.m_last, nullptr);
+  appended.Remove(&n1);
+  appended.Remove(&n2);
+  appended.Remove(&n3);
+}
+
+TEST(Flist, MovingANodeClosesTheGapInItsOldList) {
+  Node a(1), b(2), c(3), x(9);
+  FLIST from, to;
+  from.Append(&a);
+  from.Append(&b);
+  from.Append(&c);
+  to.Append(&x);
+  EXPECT_EQ(to.Insert(&b, &x), 1);
+  EXPECT_EQ(Order(from), (std::vector<int>{1, 3}));
+  EXPECT_EQ(ReverseOrder(from), (std::vector<int>{1, 3}));
+  EXPECT_EQ(Order(to), (std::vector<int>{2, 9}));
+  EXPECT_EQ(b.m_list, &to);
+  EXPECT_EQ(from.m_count, 2);
+  // Within one list: before itself changes nothing, elsewhere moves it.
+  EXPECT_EQ(to.Insert(&b, &b), 1);
+  EXPECT_EQ(Order(to), (std::vector<int>{2, 9}));
+  EXPECT_EQ(to.Insert(&b, nullptr), 1);
+  EXPECT_EQ(Order(to), (std::vector<int>{9, 2}));
+  EXPECT_EQ(to.m_count, 2);
+  // Nodes of another list, and null, are refused.
+  EXPECT_EQ(to.Remove(&a), 0);
+  EXPECT_EQ(to.Delete(&a), 0);
+  EXPECT_EQ(to.Remove(nullptr), 0);
+  EXPECT_EQ(to.Insert(nullptr, nullptr), 0);
+  from.Remove(&a);
+  from.Remove(&c);
+  to.Remove(&b);
+  to.Remove(&x);
+}
+
+TEST(Flist, DestroyedNodeLeavesItsListAndDeleteAllGoesFromTheLast) {
+  std::vector<int> destroyed;
+  FLIST list;
+  list.Append(new Node(1, &destroyed));
+  Node* middle = new Node(2, &destroyed);
+  list.Append(middle);
+  list.Append(new Node(3, &destroyed));
+  delete middle;
+  EXPECT_EQ(Order(list), (std::vector<int>{1, 3}));
+  EXPECT_EQ(list.m_count, 2);
+  list.Append(new Node(4, &destroyed));
+  list.DeleteAll();
+  EXPECT_EQ(destroyed, (std::vector<int>{2, 4, 3, 1}));
+  EXPECT_EQ(list.m_count, 0);
+  EXPECT_EQ(list.m_first, nullptr);
+}
+
+TEST(Flist, PtrListGivesItsOwnerOnlyWhileTheNodeIsIn) {
+  struct Owner {};
+  Owner owner, other;
+  PTR_FLIST<Owner, int> list(&owner), otherList(&other);
+  int object = 7;
+  PTR_FNODE<int, Owner> node(&object);
+  EXPECT_EQ(node.m_owner, nullptr);
+  list.Prepend(&node);
+  EXPECT_EQ(node.m_owner, &owner);
+  EXPECT_EQ(node.m_object, &object);
+  otherList.Append(&node);
+  EXPECT_EQ(node.m_owner, &other);
+  otherList.Remove(&node);
+  EXPECT_EQ(node.m_owner, nullptr);
+}
+
+constexpr int32_t kBlock = 100;
+constexpr int32_t kPerPart = 1024;
+
+TEST(DynamicPool, FirstBlocksComeInAddressOrderAndAreReusedLastInFirstOut) {
+  DYNAMIC_POOL pool(kBlock, 4, "TEST");
+  auto* part = static_cast<DYNAMIC_POOL_PART*>(pool.m_first);
+  uint8_t* first = static_cast<uint8_t*>(pool.Alloc());
+  uint8_t* second = static_cast<uint8_t*>(pool.Alloc());
+  EXPECT_EQ(first, part->m_memory + DYNAMIC_POOL::kLinkSize);
+  EXPECT_EQ(second, first + pool.SlotSize());
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(first) % alignof(void*), 0u);
+  pool.Free(first);
+  pool.Free(second);
+  EXPECT_EQ(pool.Alloc(), second);
+  EXPECT_EQ(pool.Alloc(), first);
+  pool.Free(first);
+  pool.Free(second);
+}
+
+TEST(DynamicPool, GrowsByOnePartAndGivesItBackWhenEmptyButKeepsTheLast) {
+  DYNAMIC_POOL pool(kBlock, kPerPart, "TEST");
+  std::vector<void*> blocks;
+  for (int i = 0; i < kPerPart; ++i) blocks.push_back(pool.Alloc());
+  EXPECT_EQ(pool.PartCount(), 1);
+  void* extra = pool.Alloc();  // the 1025th
+  ASSERT_NE(extra, nullptr);
+  EXPECT_EQ(pool.PartCount(), 2);
+  pool.Free(extra);
+  EXPECT_EQ(pool.PartCount(), 1);
+  for (void* b : blocks) pool.Free(b);
+  EXPECT_EQ(pool.PartCount(), 1);
+  EXPECT_EQ(static_cast<DYNAMIC_POOL_PART*>(pool.m_first)->m_freeCount, kPerPart);
+}
+
+TEST(DynamicPool, ManyThreadsAllocateAndFreeWithoutLosingABlock) {
+  DYNAMIC_POOL pool(kBlock, 16, "TEST");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&pool, t] {
+      std::vector<uint8_t*> mine;
+      for (int round = 0; round < 2000; ++round) {
+        uint8_t* block = static_cast<uint8_t*>(pool.Alloc());
+        block[0] = static_cast<uint8_t>(t);
+        mine.push_back(block);
+        if (mine.size() > 40) {
+          for (uint8_t* b : mine) ASSERT_EQ(b[0], t);
+          for (uint8_t* b : mine) pool.Free(b);
+          mine.clear();
+        }
+      }
+      for (uint8_t* b : mine) pool.Free(b);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(pool.PartCount(), 1);
+}
+
+using DynamicPoolDeathTest = testing::Test;
+
+TEST_F(DynamicPoolDeathTest, FreeingNullOrAForeignBlockEndsTheProcess) {
+  EXPECT_EXIT(
+      {
+        EchoCreate("test", nullptr, nullptr);
+        DYNAMIC_POOL pool(kBlock, 4, "TEST");
+        pool.Free(nullptr);
+      },
+      testing::ExitedWithCode(0), OnStderr("Assertion failed: 0,\nFile: tvnLib/dynamic_pool.cpp\nLine: 57"));
+  EXPECT_EXIT(
+      {
+        EchoCreate("test", nullptr, nullptr);
+        DYNAMIC_POOL a(kBlock, 4, "A");
+        DYNAMIC_POOL b(kBlock, 4, "B");
+        void* block = a.Alloc();
+        b.Free(block);
+      },
+      testing::ExitedWithCode(0), OnStderr("Assertion failed: 0,\nFile: tvnLib/dynamic_pool.cpp\nLine: 57"));
+}
+
+TEST_F(DynamicPoolDeathTest, DestroyingAPoolWithBlocksInUseReportsThemInAddressOrder) {
+  EXPECT_EXIT(
+      {
+        EchoCreate("test", nullptr, nullptr);
+        auto* pool = new DYNAMIC_POOL(kBlock, 8, "TEST");
+        pool->Alloc();
+        pool->Alloc();
+        pool->Alloc();
+        delete pool;
+      },
+      testing::ExitedWithCode(0),
+      OnStderr("DYNAMIC_POOL NOT EMPTY !!!!\n.*IN USE: [0-9A-F]+\n.*IN USE: [0-9A-F]+\n.*IN USE: [0-9A-F]+\n.*"
+               "Assertion failed: 0,\nFile: tvnLib/dynamic_pool.cpp\nLine: 113"));
+}
+
+TEST(Bitfield, RoundsUpToWholeWordsAndAssertsBeyond) {
+  BITFIELD bits(33);
+  EXPECT_EQ(bits.m_words, 2);
+  EXPECT_EQ(bits.max_bits, 64);
+  bits.SetBit(0);
+  bits.SetBit(63);
+  EXPECT_EQ(bits.TestBit(0), 1);
+  EXPECT_EQ(bits.TestBit(1), 0);
+  EXPECT_EQ(bits.TestBit(63), 1);
+  EXPECT_EQ(bits.m_bits[1], 0x80000000u);
+  EXPECT_EXIT(
+      {
+        EchoCreate("test", nullptr, nullptr);
+        bits.SetBit(64);
+      },
+      testing::ExitedWithCode(0), OnStderr("bit<max_bits,\nFile: tvnLib/bitfield.cpp\nLine: 275"));
+}
+
+}  // namespace

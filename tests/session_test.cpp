@@ -1,0 +1,303 @@
+// Console sessions end to end against the console simulator on loopback:
+// the handshake, the heartbeat, acceptance and shutdown, and the host's
+// reads of the port buffers.
+#include "support/driver_fixture.h"
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "sessions/ports.h"
+#include "tools/console_sim.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class Session : public DriverTest {
+ protected:
+  std::unique_ptr<ConsoleSimulator> Simulator(uint32_t console, bool accept = true) {
+    SimOptions options;
+    options.console = console;
+    options.rateHz = 0;  // levels only when the test sets them
+    options.pattern = SimPattern::Static;
+    options.neverAccept = !accept;
+    std::unique_ptr<ConsoleSimulator> sim(new ConsoleSimulator(options));
+    std::string error;
+    EXPECT_TRUE(sim->Start(&error)) << error;
+    return sim;
+  }
+
+  static PDI Record(uint8_t console) {
+    PDI pdi;
+    std::memset(&pdi, 0, sizeof pdi);
+    pdi.Data[0] = console;
+    return pdi;
+  }
+
+  // Reads one port as the host does; empty when the port is not readable.
+  static std::vector<uint8_t> ReadPort(uint16_t handle, int port) {
+    std::vector<uint8_t> levels;
+    if (LockPortBuffer(handle, port) != 0) return levels;
+    uint8_t* buffer = nullptr;
+    if (GetPortBuffer(handle, port, &buffer) == 512 && buffer != nullptr) levels.assign(buffer, buffer + 512);
+    UnlockPortBuffer(handle, port);
+    return levels;
+  }
+};
+
+TEST_F(Session, ConnectReturnsTheConsoleOnceItAccepts) {
+  DetectAutofocusSupport();  // blind: the ports report 0x201
+  LoopbackSettings(1);
+  auto sim = Simulator(1);
+  PDI pdi = Record(1);
+  const auto start = Clock::now();
+  EXPECT_EQ(Connect(&pdi), 1);
+  EXPECT_LT(MsSince(start), 1500);
+  ASSERT_NE(FindPortMap(1), nullptr);
+  EXPECT_TRUE(echo.Contains("AddPortMap console erkannt"));
+  EXPECT_EQ(GetNumPorts(1), 64);
+  EXPECT_EQ(GetPortCaps(1, 0), 0x201u);
+  EXPECT_EQ(GetPortCaps(1, 64), 0u);
+  EXPECT_EQ(GetPortCaps(1, -1), 0u);
+  EXPECT_EQ(GetNumChannels(1, 64), -1);
+  EXPECT_EQ(GetNumChannels(1, -1), -1);
+  EXPECT_EQ(LockPortBuffer(1, 64), -1);
+  EXPECT_TRUE(Eventually([] { return GetNumChannels(1, 63) == 512; }));
+
+  // A second connection to a connected console fails at once.
+  const auto again = Clock::now();
+  EXPECT_EQ(Connect(&pdi), 0xFFFF);
+  EXPECT_LT(MsSince(again), 200);
+  EXPECT_TRUE(echo.Contains("AddPortMap console 1 already in map"));
+  EXPECT_EQ(PortMap().size(), 1u);
+
+  Disconnect(1);
+  EXPECT_EQ(FindPortMap(1), nullptr);
+  EXPECT_TRUE(echo.Contains("Disconnect 1"));
+  EXPECT_EQ(GetNumPorts(1), -1);
+}
+
+TEST_F(Session, AConsoleThatNeverAnswersFailsAfterFiveSeconds) {
+  LoopbackSettings(3);
+  auto sim = Simulator(3, /*accept=*/false);
+  PDI pdi = Record(3);
+  const auto start = Clock::now();
+  EXPECT_EQ(Connect(&pdi), 0xFFFF);
+  const int64_t took = MsSince(start);
+  EXPECT_GE(took, 4900);
+  EXPECT_LT(took, 7000);
+  EXPECT_TRUE(echo.Contains("AddPortMap nicht erkannt (WAIT_TIMEOUT)"));
+  EXPECT_TRUE(echo.Contains("~PORTS() leaving destructor"));
+  EXPECT_TRUE(PortMap().empty());
+  EXPECT_GE(sim->ControlPackets().size(), 5u);  // the heartbeats it ignored
+}
+
+TEST_F(Session, HeartbeatsEvery900msReportWhetherTheReceiverRuns) {
+  LoopbackSettings(4);
+  auto sim = Simulator(4, /*accept=*/false);
+  {
+    PORTS session(4);
+    ASSERT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 3, 4000));
+    sim->SendAccept();
+    ASSERT_TRUE(Eventually([&] { return session.HasSniffer(); }));
+    ASSERT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 6, 5000));
+  }
+  std::vector<SimControlPacket> beats;
+  for (const SimControlPacket& p : sim->ControlPackets())
+    if (p.type == PD_HEARTBEAT) beats.push_back(p);
+  ASSERT_GE(beats.size(), 6u);
+  for (size_t i = 0; i < beats.size(); ++i) {
+    EXPECT_EQ(beats[i].length, 556);
+    EXPECT_EQ(beats[i].signature, 5600u);
+    EXPECT_EQ(std::memcmp(beats[i].bytes.data(), "TVN\0PRV\0", 8), 0);
+    if (i > 0) {
+      const uint64_t gap = beats[i].atMs - beats[i - 1].atMs;
+      EXPECT_GE(gap, 850u);
+      EXPECT_LE(gap, 1200u);
+    }
+  }
+  EXPECT_EQ(beats[0].receiving, 0u);
+  EXPECT_EQ(beats[2].receiving, 0u);
+  EXPECT_EQ(beats.back().receiving, 1u);
+}
+
+TEST_F(Session, OnlyTheRightSignatureCountsAndOtherTypesAreIgnored) {
+  LoopbackSettings(5);
+  auto sim = Simulator(5, /*accept=*/false);
+  PORTS session(5);
+  ASSERT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 1, 3000));
+  PD_PACKET forged(PD_ACCEPT);
+  forged.Signature = 5601;
+  sim->SendRaw(&forged, kPdPacketSize);
+  for (uint32_t type : {0u, 1u, 3u, 5u, 6u, 99u}) {
+    PD_PACKET other(type);
+    sim->SendRaw(&other, kPdPacketSize);
+  }
+  sim->SendRaw("\x00\x00", 2);
+  EXPECT_EQ(osWait(session.hconnect_event, 300), kOsWaitTimeout);
+  EXPECT_FALSE(session.HasSniffer());
+
+  PD_PACKET odd(PD_ACCEPT);
+  std::memcpy(odd.Header.Magic, "XYZ", 4);  // only the signature and the type matter
+  sim->SendRaw(&odd, kPdPacketSize);
+  EXPECT_EQ(osWait(session.hconnect_event, 2000), kOsWaitSignaled);
+  EXPECT_TRUE(Eventually([&] { return session.HasSniffer(); }));
+}
+
+TEST_F(Session, ShutdownTakesTheBuffersAwayAndAcceptanceBringsThemBack) {
+  LoopbackSettings(6);
+  auto sim = Simulator(6);
+  PDI pdi = Record(6);
+  ASSERT_EQ(Connect(&pdi), 6);
+  ASSERT_TRUE(Eventually([] { return GetNumChannels(6, 0) == 512; }));
+
+  uint8_t levels[512];
+  for (int c = 0; c < 512; ++c) levels[c] = static_cast<uint8_t>(c ^ 0xA5);
+  sim->SetLevels(0, levels);
+  EXPECT_TRUE(Eventually([&] { return ReadPort(6, 0) == std::vector<uint8_t>(levels, levels + 512); }));
+
+  sim->SendShutdown();
+  EXPECT_TRUE(Eventually([] { return GetNumChannels(6, 0) == 0; }));
+  EXPECT_EQ(LockPortBuffer(6, 0), -1);
+  EXPECT_EQ(UnlockPortBuffer(6, 0), -1);
+  uint8_t* untouched = levels;
+  EXPECT_EQ(GetPortBuffer(6, 0, &untouched), 0);
+  EXPECT_EQ(untouched, levels);
+  EXPECT_EQ(GetNumPorts(6), 64);  // the session stays
+  EXPECT_TRUE(echo.Contains("RECEIVED PD_SHUTDOWN"));
+
+  sim->SendAccept();
+  EXPECT_TRUE(Eventually([] { return GetNumChannels(6, 0) == 512; }));
+  for (int c = 0; c < 512; ++c) levels[c] = static_cast<uint8_t>(255 - c);
+  sim->SetLevels(0, levels);
+  EXPECT_TRUE(Eventually([&] { return ReadPort(6, 0) == std::vector<uint8_t>(levels, levels + 512); }));
+}
+
+TEST_F(Session, LevelsArriveByteExactInEveryUniverse) {
+  LoopbackSettings(8);
+  SimOptions options;
+  options.console = 8;
+  options.universes = 64;
+  options.rateHz = 0;
+  options.pattern = SimPattern::Static;
+  ConsoleSimulator sim(options);
+  std::string error;
+  ASSERT_TRUE(sim.Start(&error)) << error;
+  PDI pdi = Record(8);
+  ASSERT_EQ(Connect(&pdi), 8);
+  ASSERT_TRUE(Eventually([] { return GetNumChannels(8, 0) == 512; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::vector<std::vector<uint8_t>> sent(64, std::vector<uint8_t>(512));
+  for (int u = 0; u < 64; ++u) {
+    for (int c = 0; c < 512; ++c) sent[u][c] = static_cast<uint8_t>((u * 31 + c * 7) & 0xFF);
+    sim.SetLevels(u, sent[u].data());
+  }
+  for (int u = 0; u < 64; ++u) EXPECT_TRUE(Eventually([&] { return ReadPort(8, u) == sent[u]; })) << "universe " << u;
+  // Locking twice from the host's thread nests; each lock needs its unlock.
+  EXPECT_EQ(LockPortBuffer(8, 1), 0);
+  EXPECT_EQ(LockPortBuffer(8, 2), 0);
+  EXPECT_EQ(UnlockPortBuffer(8, 2), 0);
+  EXPECT_EQ(UnlockPortBuffer(8, 1), 0);
+  EXPECT_EQ(UnlockPortBuffer(8, 1), -1);
+  EXPECT_EQ(GetPortBuffer(8, 0, nullptr), 512);
+  EXPECT_TRUE(echo.Contains("GetPortBuffer: Exception while accessing DMX buffer"));
+}
+
+TEST_F(Session, EachSessionHearsOnlyItsOwnConsole) {
+  LoopbackSettings(1, 2);
+  auto one = Simulator(1);
+  auto two = Simulator(2, /*accept=*/false);
+  PDI pdi1 = Record(1), pdi2 = Record(2);
+  ASSERT_EQ(Connect(&pdi1), 1);
+  ASSERT_TRUE(Eventually([] { return GetNumChannels(1, 0) == 512; }));
+  // While console 2 is asked, console 1 keeps accepting and console 2 sends
+  // shutdowns: neither may reach the other's session.
+  std::atomic<bool> busy{true};
+  std::thread noise([&] {
+    while (busy) {
+      one->SendAccept();
+      two->SendShutdown();
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  EXPECT_EQ(Connect(&pdi2), 0xFFFF);
+  busy = false;
+  noise.join();
+  EXPECT_TRUE(Eventually([] { return GetNumChannels(1, 0) == 512; }));
+  EXPECT_EQ(FindPortMap(2), nullptr);
+}
+
+TEST_F(Session, ClearingTheMapDeletesSessionsInAscendingOrder) {
+  LoopbackSettings(7, 2, 5);
+  auto s7 = Simulator(7);
+  auto s2 = Simulator(2);
+  auto s5 = Simulator(5);
+  std::vector<std::string> expected;
+  for (uint8_t console : {7, 2, 5}) {
+    PDI pdi = Record(console);
+    ASSERT_EQ(Connect(&pdi), console);
+  }
+  for (uint8_t console : {2, 5, 7}) {
+    ASSERT_TRUE(Eventually([&] { return FindPortMap(console)->StateRcvSfd != 0; }));
+    expected.push_back("~PORTS() StateRcvSfd=" + std::to_string(FindPortMap(console)->StateRcvSfd.load()) + ",");
+  }
+  ClearPortMap();
+  EXPECT_TRUE(PortMap().empty());
+  const int first = echo.Find(expected[0]);
+  const int second = echo.Find(expected[1], first + 1);
+  const int third = echo.Find(expected[2], second + 1);
+  EXPECT_GE(first, 0);
+  EXPECT_GT(second, first);
+  EXPECT_GT(third, second);
+}
+
+TEST_F(Session, TheHostReadsCleanlyWhileTheConsoleShutsDownAndAcceptsAgain) {
+  LoopbackSettings(9);
+  SimOptions options;
+  options.console = 9;
+  options.universes = 4;
+  options.rateHz = 200;
+  options.pattern = SimPattern::Fade;
+  ConsoleSimulator sim(options);
+  std::string error;
+  ASSERT_TRUE(sim.Start(&error)) << error;
+  std::atomic<bool> connected{false}, done{false};
+  std::atomic<long> reads{0};
+  // The host: one thread calls every export, as Previsa does.
+  std::thread host([&] {
+    PDI pdi = Record(9);
+    connected = Connect(&pdi) == 9;
+    while (!done) {
+      for (int port = 0; port < 64; ++port) {
+        if (LockPortBuffer(9, port) != 0) continue;
+        uint8_t* buffer = nullptr;
+        if (GetPortBuffer(9, port, &buffer) == 512 && buffer != nullptr) {
+          volatile unsigned sum = 0;
+          for (int c = 0; c < 512; ++c) sum = sum + buffer[c];
+          ++reads;
+        }
+        UnlockPortBuffer(9, port);
+      }
+    }
+    Disconnect(9);
+  });
+  ASSERT_TRUE(Eventually([&] { return connected.load(); }, 6000));
+  for (int cycle = 0; cycle < 100; ++cycle) {
+    sim.SendShutdown();
+    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    sim.SendAccept();
+    std::this_thread::sleep_for(std::chrono::milliseconds(cycle % 10 == 0 ? 150 : 25));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  done = true;
+  host.join();
+  EXPECT_GT(reads.load(), 1000);
+  EXPECT_GT(echo.Count("RECEIVED PD_SHUTDOWN"), 0);
+}
+
+}  // namespace

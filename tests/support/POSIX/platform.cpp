@@ -1,0 +1,3 @@
+#include "../platform.h"
+
+bool EchoReachesStderr() { return true; }

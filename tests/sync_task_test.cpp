@@ -1,0 +1,247 @@
+// Locks, events and tasks across threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/echo_capture.h"
+#include "tvnLib/ctask.h"
+#include "tvnLib/excpt.h"
+#include "tvnLib/sync.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+TEST(Event, ManualResetReleasesEveryWaiterAndStaysSet) {
+  EVENT event;
+  EXPECT_EQ(event.Wait(0), 0);
+  std::atomic<int> released{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 4; ++i) waiters.emplace_back([&] { released += event.Wait(-1); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(released, 0);
+  event.Set();
+  for (std::thread& t : waiters) t.join();
+  EXPECT_EQ(released, 4);
+  EXPECT_EQ(event.Wait(0), 1);  // a successful wait does not reset it
+  EXPECT_EQ(event.IsSet(), 1);
+  event.Set();
+  event.Reset();
+  EXPECT_EQ(event.IsSet(), 0);
+  EXPECT_EQ(event.Wait(0), 0);
+  EXPECT_EQ(event.Release(), 1);
+  EXPECT_EQ(event.IsSet(), 0);
+}
+
+TEST(Event, TimedWaitTimesOutAndAnObjectWithoutHandleFailsAtOnce) {
+  EVENT event;
+  const auto start = Clock::now();
+  EXPECT_EQ(event.Wait(100), 0);
+  EXPECT_GE(MsSince(start), 90);
+  SYNCOBJECT none;
+  const auto again = Clock::now();
+  EXPECT_EQ(none.Wait(-1), 0);
+  EXPECT_LT(MsSince(again), 50);
+  EXPECT_EQ(none.Release(), 0);
+}
+
+TEST(CriticalSection, NestsOnOneThreadAndExcludesOthersUntilFullyReleased) {
+  RESOURCE lock;
+  EXPECT_EQ(lock.Lock("test", -1), 1);
+  EXPECT_EQ(lock.Lock(nullptr, -1), 1);
+  EXPECT_EQ(lock.Depth(), 2);
+  std::atomic<bool> entered{false};
+  std::thread other([&] {
+    RESOURCE_LOCK guard(&lock, "other");
+    entered = true;
+  });
+  lock.Unlock();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(entered);  // still held once
+  lock.Unlock();
+  other.join();
+  EXPECT_TRUE(entered);
+  EXPECT_EQ(lock.Depth(), 0);
+  RESOURCE_LOCK nothing(nullptr, "null guard does nothing");
+}
+
+// A task whose hooks tests can steer.
+class TestTask : public CTASK {
+ public:
+  explicit TestTask(const char* name = "TESTTASK") : CTASK(name) {}
+  ~TestTask() override { Stop(-1, -1); }
+
+  void Init() override {
+    initEntered = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(initDelayMs));
+    if (throwInInit) throw EXCPT_UDP("CANT SET %s FOR SOCKET %i", "SO_REUSEADDR", 5);
+    CTASK::Init();
+  }
+  void Run() override {
+    ran = true;
+    if (stuck) {
+      for (;;) taskSleep(3);  // ignores every stop request
+    }
+    while (WaitStop(0) == 0) taskSleep(3);
+  }
+  void Exit() override {
+    exited = true;
+    CTASK::Exit();
+  }
+
+  int initDelayMs = 0;
+  bool throwInInit = false;
+  bool stuck = false;
+  std::atomic<bool> initEntered{false};
+  std::atomic<bool> ran{false};
+  std::atomic<bool> exited{false};
+};
+
+TEST(Task, StartReturnsOnlyAfterInitAndStopEndsAPollingBody) {
+  EchoCapture echo;
+  TestTask task;
+  task.initDelayMs = 150;
+  const auto start = Clock::now();
+  task.Start(0);
+  EXPECT_GE(MsSince(start), 140);
+  EXPECT_EQ(task.m_state, kTaskRunning);
+  EXPECT_NE(task.m_tid, kNoTask);
+  int priority = -1;
+  EXPECT_EQ(task.GetPriority(&priority), 0);
+
+  task.Start(0);  // refused while running; the thread is left alone
+  EXPECT_EQ(task.m_state, kTaskRunning);
+
+  task.Stop(-1, -1);
+  EXPECT_TRUE(task.exited);
+  EXPECT_EQ(task.m_state, kTaskEnded);
+  EXPECT_EQ(task.m_tid, kNoTask);
+  EXPECT_EQ(task.m_endedEvent.IsSet(), 1);
+  EXPECT_TRUE(echo.Contains("CTASK TESTTASK Abort OK"));
+  EXPECT_FALSE(echo.Contains("KILLED"));
+  EXPECT_EQ(task.GetPriority(&priority), 0);
+  EXPECT_EQ(priority, 255);
+  EXPECT_EQ(task.SetPriority(1), -1);
+  EXPECT_EQ(task.Resume(), -1);
+
+  task.Start(0);  // a task object can be started again
+  EXPECT_EQ(task.m_state, kTaskRunning);
+  task.Stop(-1, -1);
+  EXPECT_EQ(task.m_state, kTaskEnded);
+}
+
+TEST(Task, StopOnATaskNeverStartedReturnsAtOnce) {
+  TestTask task;
+  const auto start = Clock::now();
+  task.Stop(-1, -1);
+  EXPECT_LT(MsSince(start), 100);
+  EXPECT_EQ(task.m_state, kTaskInit);
+}
+
+TEST(Task, AnExceptionFromInitIsReportedAndStartStillReturns) {
+  EchoCapture echo;
+  TestTask task("UDPTASK");
+  task.throwInInit = true;
+  task.Start(0);
+  EXPECT_TRUE(task.initEntered);
+  EXPECT_FALSE(task.ran);
+  EXPECT_FALSE(task.exited);
+  EXPECT_EQ(task.m_tid, kNoTask);
+  const int report = echo.Find("EXCPT: class EXCPT UDP: CANT INITIALIZE CTASK UDPTASK. TERMINATING!");
+  ASSERT_GE(report, 0);
+  EXPECT_GT(echo.Find("CTASK UDPTASK Abort OK", report), report);
+  // The object can be started again once the cause is gone.
+  task.throwInInit = false;
+  task.Start(0);
+  EXPECT_EQ(task.m_state, kTaskRunning);
+}
+
+TEST(Task, ABodyThatIgnoresStopIsKilledAfterTheGraceTime) {
+  EchoCapture echo;
+  TestTask task("STUCK");
+  task.stuck = true;
+  task.Start(0);
+  const auto start = Clock::now();
+  task.Stop(0, 0);
+  const int64_t took = MsSince(start);
+  EXPECT_GE(took, 4900);
+  EXPECT_LT(took, 9000);
+  EXPECT_EQ(task.m_state, kTaskEnded);
+  EXPECT_EQ(task.m_tid, kNoTask);
+  EXPECT_FALSE(task.exited);
+  // Later tasks are not blocked by anything the killed one held.
+  TestTask next("NEXT");
+  next.Start(0);
+  EXPECT_EQ(next.m_state, kTaskRunning);
+  next.Stop(-1, -1);
+  EXPECT_TRUE(echo.Contains("CTASK NEXT Abort OK"));
+}
+
+TEST(Task, TheListOfAllTasksLivesFromTheFirstTaskToTheLast) {
+  ASSERT_EQ(pAllTasks, nullptr);
+  {
+    TestTask a("A");
+    ASSERT_NE(pAllTasks, nullptr);
+    EXPECT_EQ(pAllTasks->m_list.m_count, 1);
+    EXPECT_EQ(a.m_node.m_owner, pAllTasks);
+    {
+      TestTask b("B");
+      EXPECT_EQ(pAllTasks->m_list.m_count, 2);
+    }
+    EXPECT_EQ(pAllTasks->m_list.m_count, 1);
+  }
+  EXPECT_EQ(pAllTasks, nullptr);
+}
+
+TEST(Task, TasksMadeAndDestroyedOnManyThreadsKeepTheListConsistent) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([] {
+      for (int i = 0; i < 20; ++i) {
+        TestTask task("CHURN");
+        task.Start(0);
+        task.Stop(-1, -1);
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(pAllTasks, nullptr);
+}
+
+TEST(Task, EchoLinesCarryTheTaskName) {
+  EchoCapture echo;
+  class Printer : public CTASK {
+   public:
+    Printer() : CTASK("SNIFFER") {}
+    ~Printer() override { Stop(-1, -1); }
+    void Run() override { EchoPrint("from the task"); }
+  } printer;
+  printer.Start(0);
+  printer.Stop(-1, -1);
+  EchoPrint("from the test");
+  bool task = false, plain = false;
+  for (const std::string& line : echo.Lines()) {
+    task = task || line.find(" SNIF: from the task") != std::string::npos;
+    plain = plain || line.find(" ????: from the test") != std::string::npos;
+  }
+  EXPECT_TRUE(task);
+  EXPECT_TRUE(plain);
+}
+
+TEST(Task, ANameIsCutTo512Characters) {
+  EchoCapture echo;
+  const std::string longName(600, 'x');
+  TestTask task(longName.c_str());
+  EXPECT_EQ(std::string(task.GetName()), std::string(512, 'x'));
+  EXPECT_TRUE(echo.Contains("WARNING: STRING TOO LONG !"));
+}
+
+}  // namespace

@@ -1,0 +1,182 @@
+// Addresses and the UDP socket classes, on loopback.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tvnLib/ipaddress.h"
+#include "tvnLib/logFile.h"
+#include "tvnLib/udpsocket.h"
+
+namespace {
+
+const uint32_t kLoopback = MakeAddress(127, 0, 0, 1);
+
+std::string Text(uint32_t address) {
+  char buffer[kAddressTextSize];
+  return AddressText(address, buffer);
+}
+
+TEST(Address, ParsesDottedTextAsTheStandardParserDoes) {
+  EXPECT_EQ(Text(ParseDottedAddress("192.168.1.7")), "192.168.1.7");
+  EXPECT_EQ(Text(ParseDottedAddress("127.1")), "127.0.0.1");
+  EXPECT_EQ(Text(ParseDottedAddress("10.1.258")), "10.1.1.2");
+  EXPECT_EQ(Text(ParseDottedAddress("0x7f.0.0.01")), "127.0.0.1");
+  EXPECT_EQ(Text(ParseDottedAddress("1.2.3.4 ")), "1.2.3.4");
+  for (const char* bad : {"", "1.2.3.256", "1.2.3.4.5", "a.b.c.d", "1..2.3", "1.2.3.4x", "09.1.1.1", "(none)"})
+    EXPECT_EQ(ParseDottedAddress(bad), 0xFFFFFFFFu) << bad;
+  EXPECT_EQ(ParseDottedAddress(nullptr), 0xFFFFFFFFu);
+}
+
+TEST(Address, ClassfulBroadcastFollowsTheFirstOctet) {
+  EXPECT_EQ(Text(ClassfulBroadcast(MakeAddress(10, 1, 2, 3))), "10.255.255.255");
+  EXPECT_EQ(Text(ClassfulBroadcast(MakeAddress(172, 16, 1, 2))), "172.16.255.255");
+  EXPECT_EQ(Text(ClassfulBroadcast(MakeAddress(192, 168, 1, 7))), "192.168.1.255");
+  EXPECT_EQ(Text(ClassfulBroadcast(MakeAddress(236, 3, 2, 32))), "236.3.2.32");
+  EXPECT_EQ(Text(ClassfulBroadcast(0)), "0.255.255.255");
+  const IPADDRESS address(9138, MakeAddress(236, 3, 2, 32));
+  EXPECT_EQ(address.family, 2);
+  EXPECT_EQ(address.HostPort(), 9138);
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&address.port);
+  EXPECT_EQ(bytes[0], 0x23);  // network order
+  EXPECT_EQ(bytes[1], 0xB2);
+}
+
+// Collects the trace lines of the UDP library.
+struct TraceLines {
+  TraceLines() {
+    lines().clear();
+    TraceSink = [](int, unsigned, const char* text) { lines().push_back(text); };
+  }
+  ~TraceLines() { TraceSink = nullptr; }
+  static std::vector<std::string>& lines() {
+    static std::vector<std::string> all;
+    return all;
+  }
+};
+
+TEST(UdpBase, OpensOnceClosesOnceAndKeepsTheMembershipTable) {
+  UDPSOCKET socket(0, 0, 0);
+  EXPECT_FALSE(socket.IsOpen());
+  socket.Close();  // closed already: nothing
+  EXPECT_EQ(socket.JoinGroup(MEMBERSHIP{MakeAddress(236, 3, 2, 40), kLoopback}), -1);
+  EXPECT_EQ(socket.SetTTL(2), -1);
+  EXPECT_EQ(socket.Open(), 1);
+  const OsSocket handle = socket.Socket();
+  EXPECT_EQ(socket.Open(), 0);
+  EXPECT_EQ(socket.Socket(), handle);
+
+  for (int i = 0; i < 16; ++i)
+    EXPECT_EQ(socket.JoinGroup(MEMBERSHIP{MakeAddress(236, 3, 2, static_cast<uint8_t>(40 + i)), kLoopback}), 0);
+  EXPECT_EQ(socket.Memberships().m_count, 16);
+  EXPECT_EQ(socket.JoinGroup(MEMBERSHIP{MakeAddress(236, 3, 2, 40), kLoopback}), 0);  // known: no call
+  EXPECT_EQ(socket.JoinGroup(MEMBERSHIP{MakeAddress(236, 3, 2, 99), kLoopback}), 0);  // the 17th
+  EXPECT_EQ(socket.Memberships().m_count, 16);
+
+  socket.Close();
+  EXPECT_FALSE(socket.IsOpen());
+  EXPECT_EQ(socket.Memberships().m_count, 0);
+  EXPECT_EQ(socket.Memberships().m_items[0].group, 0u);
+  socket.Open();
+  EXPECT_EQ(socket.Memberships().m_count, 0);
+}
+
+TEST(UdpBase, AFailedBindKeepsTheLastBoundAddressAndThrows) {
+  UDPSOCKET socket(0, 0, 1);
+  socket.Bind(IPADDRESS(0, kLoopback));
+  const IPADDRESS bound = socket.BoundAddr;
+  EXPECT_EQ(bound.address, kLoopback);
+  try {
+    socket.Bind(IPADDRESS(9, MakeAddress(192, 0, 2, 1)));  // not an address of this machine
+    FAIL() << "bind to a foreign address succeeded";
+  } catch (const EXCPT_UDP& e) {
+    EXPECT_NE(std::string(e.m_text).find("Can't bind socket"), std::string::npos);
+    EXPECT_NE(std::string(e.m_text).find("192.0.2.1:9"), std::string::npos);
+  }
+  EXPECT_EQ(std::memcmp(&socket.BoundAddr, &bound, sizeof bound), 0);
+}
+
+TEST(UdpBase, TtlTakesTheLowByteAndWarnsAboveOne) {
+  TraceLines trace;
+  UDPSOCKET socket(0, 0, 1);  // the sender side sets the default interface and TTL 8
+  EXPECT_NE(std::find(TraceLines::lines().begin(), TraceLines::lines().end(), "UDPBASE"), TraceLines::lines().end());
+  TraceLines::lines().clear();
+  EXPECT_EQ(socket.SetTTL(1), 0);
+  EXPECT_EQ(socket.SetTTL(0x102), 0);
+  socket.SetMulticastIf(kLoopback);
+  std::vector<std::string> warnings;
+  for (const std::string& line : TraceLines::lines())
+    if (line.find("WARNING") != std::string::npos) warnings.push_back(line);
+  EXPECT_EQ(warnings, (std::vector<std::string>{"WARNING: TTL set to 2! Routing correct?",
+                                                "WARNING: TTL set to 8! Routing correct?"}));
+}
+
+TEST(UdpSocket, ConstructionOpensAndBindsOnlyWhenAsked) {
+  {
+    UDPSOCKET closed(0, 45000, 0);
+    EXPECT_FALSE(closed.IsOpen());
+    EXPECT_EQ(closed.BoundAddr.HostPort(), 0);
+  }
+  UDPSOCKET open(0, 45000, 1);
+  EXPECT_TRUE(open.IsOpen());
+  EXPECT_EQ(open.BoundAddr.HostPort(), 45000);
+  EXPECT_EQ(open.BoundAddr.address, 0u);
+  EXPECT_EQ(open.DefaultDest.address, MakeAddress(0, 255, 255, 255));
+}
+
+TEST(UdpSocket, ReadWaitsTimeOutReportDataAndEndOnAClosedSocket) {
+  UDPSOCKET receiver(0, 0, 1);
+  receiver.Bind(IPADDRESS(45001, kLoopback));
+  const TVN_TIMEVAL shortWait{0, 200000};
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(receiver.selectRead(&shortWait), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(180));
+
+  UDPSOCKET sender(0, 0, 1);
+  EXPECT_EQ(sender.SendTo("hello", 5, IPADDRESS(45001, kLoopback)), 5);
+  EXPECT_EQ(sender.PacketsSent, 1u);
+  EXPECT_EQ(sender.BytesSent, 5u);
+  start = std::chrono::steady_clock::now();
+  const TVN_TIMEVAL longWait{2, 0};
+  EXPECT_NE(receiver.selectRead(&longWait), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  char buffer[16];
+  EXPECT_EQ(osRecv(receiver.Socket(), buffer, sizeof buffer), 5);
+
+  receiver.Close();
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(receiver.selectRead(&longWait), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+}
+
+TEST(UdpSocket, FailedSendsLeaveTheStatisticsAndSlowSendComparesStrictly) {
+  UDPSOCKET sender(0, 0, 1);
+  EXPECT_EQ(sender.SendTo("x", 1, IPADDRESS(0, kLoopback)), -1);  // port 0 is no destination
+  EXPECT_EQ(sender.PacketsSent, 0u);
+  EXPECT_EQ(sender.BytesSent, 0u);
+
+  uint8_t datagram[64] = {};
+  const uint32_t length = 48;
+  std::memcpy(datagram + 8, &length, sizeof length);
+  sender.DefaultDest = IPADDRESS(45002, kLoopback);
+  UDPSOCKET receiver(0, 0, 1);
+  receiver.Bind(IPADDRESS(45002, kLoopback));
+  sender.SlowLimit = -1;  // any send takes longer than -1 ticks
+  EXPECT_EQ(sender.Send(datagram), 48);
+  EXPECT_EQ(sender.SlowSend, 1);
+  sender.SlowLimit = 300;
+  EXPECT_EQ(sender.Send(datagram), 48);
+  EXPECT_EQ(sender.SlowSend, 0);
+  EXPECT_EQ(sender.BytesSent, 96u);
+  char buffer[128];
+  EXPECT_EQ(osRecv(receiver.Socket(), buffer, sizeof buffer), 48);
+
+  sender.Close();
+  EXPECT_EQ(sender.SendTo("x", 1, IPADDRESS(45002, kLoopback)), -1);
+  EXPECT_EQ(sender.PacketsSent, 2u);
+}
+
+}  // namespace
