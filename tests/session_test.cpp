@@ -39,6 +39,17 @@ class Session : public DriverTest {
     return pdi;
   }
 
+  // Sends `levels` for `universe` until the host reads them from the port:
+  // the receiver joins its group a moment after it is created, as a
+  // console's stream would fill in.
+  bool Delivered(ConsoleSimulator& sim, uint16_t handle, int universe, const std::vector<uint8_t>& levels) {
+    return Eventually([&] {
+      sim.SetLevels(universe, levels.data());
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      return ReadPort(handle, universe) == levels;
+    });
+  }
+
   // Reads one port as the host does; empty when the port is not readable.
   static std::vector<uint8_t> ReadPort(uint16_t handle, int port) {
     std::vector<uint8_t> levels;
@@ -156,26 +167,24 @@ TEST_F(Session, ShutdownTakesTheBuffersAwayAndAcceptanceBringsThemBack) {
   ASSERT_EQ(Connect(&pdi), 6);
   ASSERT_TRUE(Eventually([] { return GetNumChannels(6, 0) == 512; }));
 
-  uint8_t levels[512];
+  std::vector<uint8_t> levels(512);
   for (int c = 0; c < 512; ++c) levels[c] = static_cast<uint8_t>(c ^ 0xA5);
-  sim->SetLevels(0, levels);
-  EXPECT_TRUE(Eventually([&] { return ReadPort(6, 0) == std::vector<uint8_t>(levels, levels + 512); }));
+  EXPECT_TRUE(Delivered(*sim, 6, 0, levels));
 
   sim->SendShutdown();
   EXPECT_TRUE(Eventually([] { return GetNumChannels(6, 0) == 0; }));
   EXPECT_EQ(LockPortBuffer(6, 0), -1);
   EXPECT_EQ(UnlockPortBuffer(6, 0), -1);
-  uint8_t* untouched = levels;
+  uint8_t* untouched = levels.data();
   EXPECT_EQ(GetPortBuffer(6, 0, &untouched), 0);
-  EXPECT_EQ(untouched, levels);
+  EXPECT_EQ(untouched, levels.data());
   EXPECT_EQ(GetNumPorts(6), 64);  // the session stays
   EXPECT_TRUE(echo.Contains("RECEIVED PD_SHUTDOWN"));
 
   sim->SendAccept();
   EXPECT_TRUE(Eventually([] { return GetNumChannels(6, 0) == 512; }));
   for (int c = 0; c < 512; ++c) levels[c] = static_cast<uint8_t>(255 - c);
-  sim->SetLevels(0, levels);
-  EXPECT_TRUE(Eventually([&] { return ReadPort(6, 0) == std::vector<uint8_t>(levels, levels + 512); }));
+  EXPECT_TRUE(Delivered(*sim, 6, 0, levels));
 }
 
 TEST_F(Session, LevelsArriveByteExactInEveryUniverse) {
@@ -191,13 +200,11 @@ TEST_F(Session, LevelsArriveByteExactInEveryUniverse) {
   PDI pdi = Record(8);
   ASSERT_EQ(Connect(&pdi), 8);
   ASSERT_TRUE(Eventually([] { return GetNumChannels(8, 0) == 512; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  std::vector<std::vector<uint8_t>> sent(64, std::vector<uint8_t>(512));
   for (int u = 0; u < 64; ++u) {
-    for (int c = 0; c < 512; ++c) sent[u][c] = static_cast<uint8_t>((u * 31 + c * 7) & 0xFF);
-    sim.SetLevels(u, sent[u].data());
+    std::vector<uint8_t> levels(512);
+    for (int c = 0; c < 512; ++c) levels[c] = static_cast<uint8_t>((u * 31 + c * 7) & 0xFF);
+    EXPECT_TRUE(Delivered(sim, 8, u, levels)) << "universe " << u;
   }
-  for (int u = 0; u < 64; ++u) EXPECT_TRUE(Eventually([&] { return ReadPort(8, u) == sent[u]; })) << "universe " << u;
   // Locking twice from the host's thread nests; each lock needs its unlock.
   EXPECT_EQ(LockPortBuffer(8, 1), 0);
   EXPECT_EQ(LockPortBuffer(8, 2), 0);

@@ -1,7 +1,10 @@
 #include "echo.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "echo_view.h"
 #include "os_ctask.h"
@@ -12,8 +15,40 @@ std::atomic<void*> EchoWnd{nullptr};
 
 namespace {
 
-// Lines written since load; the slot of line n is n mod 1024.
+// Lines written since load; the slot of line n is n mod 1024. Changed under
+// g_lock, read without it.
 std::atomic<uint32_t> g_linesWritten{0};
+
+std::mutex g_lock;
+constexpr int kWriterWaitMs = 200;
+
+// Takes g_lock within `waitMs`; false when it stays taken that long.
+bool LockWithin(int waitMs) {
+  if (g_lock.try_lock()) return true;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  for (int spin = 0;; ++spin) {
+    if (g_lock.try_lock()) return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    if (spin < 50) {
+      std::this_thread::yield();
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+}
+
+// Holds g_lock when it could be had in time.
+class TimedHold {
+ public:
+  explicit TimedHold(int waitMs) : m_held(LockWithin(waitMs)) {}
+  ~TimedHold() {
+    if (m_held) g_lock.unlock();
+  }
+  bool held() const { return m_held; }
+
+ private:
+  bool m_held;
+};
 
 struct RingInit {
   RingInit() { EchoReset(); }
@@ -31,6 +66,7 @@ int EchoWrapped() {
 }
 
 void EchoReset() {
+  std::lock_guard<std::mutex> lock(g_lock);
   for (EchoLine& line : EchoRing) {
     line.colour = kEchoWhite;
     line.text[0] = '\0';
@@ -52,7 +88,16 @@ int EchoPrefix(char* text, int width) {
   return n;
 }
 
+bool EchoLocked(int waitMs, void (*reader)(void*), void* context) {
+  TimedHold hold(waitMs);
+  if (!hold.held()) return false;
+  reader(context);
+  return true;
+}
+
 void EchoWriteLine(int64_t colour, const char* format, va_list args) {
+  TimedHold hold(kWriterWaitMs);
+  if (!hold.held()) return;
   const uint32_t claimed = g_linesWritten.fetch_add(1, std::memory_order_relaxed);
   EchoLine& line = EchoRing[claimed % kEchoRingSize];
   if (colour != -1) line.colour = static_cast<uint32_t>(colour);

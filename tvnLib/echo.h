@@ -1,11 +1,12 @@
 // The echo: a ring of the last 1024 diagnostic lines, each stamped with the
 // seconds since load and the writing task's name.
 //
-// The ring and its write position are process-wide and written from every
-// thread of the driver: a writer claims its slot with one atomic increment
-// and formats straight into it, so writers never wait for each other and
-// never allocate. The window (Os_echo, one per platform) shows the ring; its
-// scroll model is echo_view.h.
+// The ring and its view are process-wide and written from every thread of
+// the driver, under one lock: a writer formats straight into its slot
+// without allocating. A writer that cannot have the lock within a fifth of
+// a second drops its line rather than stall the driver (the holder may have
+// been ended by force). The window (Os_echo, one per platform) shows the
+// ring under the same lock; its scroll model is echo_view.h.
 #pragma once
 
 #include <atomic>
@@ -50,6 +51,14 @@ int EchoPrefix(char* text, int width);
 
 // Empties the ring and the window state (library load, and tests).
 void EchoReset();
+
+// Runs `reader` with the ring and the view locked, when the lock can be had
+// within `waitMs`; false when it could not.
+bool EchoLocked(int waitMs, void (*reader)(void* context), void* context);
+template <typename Reader>
+bool EchoLocked(int waitMs, Reader&& reader) {
+  return EchoLocked(waitMs, [](void* r) { (*static_cast<Reader*>(r))(); }, &reader);
+}
 
 // ---- the window, one implementation per platform (Os_echo) ----
 

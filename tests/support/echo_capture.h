@@ -18,9 +18,11 @@ class EchoCapture {
   // The stored lines, oldest first, with their prefix.
   std::vector<std::string> Lines() const {
     std::vector<std::string> lines;
-    const int start = EchoWrapped() ? EchoWriteIndex() : 0;
-    const int count = EchoWrapped() ? kEchoRingSize : EchoWriteIndex();
-    for (int i = 0; i < count; ++i) lines.emplace_back(EchoRing[(start + i) % kEchoRingSize].text);
+    EchoLocked(10000, [&] {
+      const int start = EchoWrapped() ? EchoWriteIndex() : 0;
+      const int count = EchoWrapped() ? kEchoRingSize : EchoWriteIndex();
+      for (int i = 0; i < count; ++i) lines.emplace_back(EchoRing[(start + i) % kEchoRingSize].text);
+    });
     return lines;
   }
 

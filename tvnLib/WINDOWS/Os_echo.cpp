@@ -51,15 +51,25 @@ void OnCreate(HWND hwnd) {
 void OnPaint(HWND hwnd) {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd, &ps);
-  const int first = EchoView.FirstColumn;
-  EchoForEachShownLine([&](int slot, int row) {
-    const EchoLine& line = EchoRing[slot];
-    const int length = static_cast<int>(strnlen(line.text, kEchoTextSize));
-    if (length <= first) return;
-    SetTextColor(dc, line.colour);
-    TextOutA(dc, 0, row * EchoView.LineHeight, line.text + first, length - first);
+  const bool painted = EchoLocked(50, [&] {
+    const int first = EchoView.FirstColumn;
+    EchoForEachShownLine([&](int slot, int row) {
+      const EchoLine& line = EchoRing[slot];
+      const int length = static_cast<int>(strnlen(line.text, kEchoTextSize));
+      if (length <= first) return;
+      SetTextColor(dc, line.colour);
+      TextOutA(dc, 0, row * EchoView.LineHeight, line.text + first, length - first);
+    });
   });
   EndPaint(hwnd, &ps);
+  if (!painted) InvalidateRect(hwnd, nullptr, FALSE);  // the ring was busy: again later
+}
+
+// Runs a scroll action on the view under the echo lock and applies it.
+template <typename Action>
+void Scroll(HWND hwnd, int bar, Action action) {
+  EchoScroll scroll;
+  if (EchoLocked(50, [&] { scroll = action(); })) Apply(hwnd, bar, scroll);
 }
 
 LRESULT CALLBACK EchoWindowProc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
@@ -69,9 +79,14 @@ LRESULT CALLBACK EchoWindowProc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
       break;
     case WM_SIZE:
       if (Wnd() != nullptr) {
-        EchoResize(LOWORD(lp), HIWORD(lp));
-        SetPage(hwnd, SB_VERT, EchoView.VisibleLines);
-        SetPage(hwnd, SB_HORZ, EchoView.VisibleColumns);
+        int lines = 0, columns = 0;
+        EchoLocked(50, [&] {
+          EchoResize(LOWORD(lp), HIWORD(lp));
+          lines = EchoView.VisibleLines;
+          columns = EchoView.VisibleColumns;
+        });
+        SetPage(hwnd, SB_VERT, lines);
+        SetPage(hwnd, SB_HORZ, columns);
       }
       return 1;
     case WM_PAINT:
@@ -90,19 +105,19 @@ LRESULT CALLBACK EchoWindowProc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
         default: break;
       }
       if (code < 0) break;
-      Apply(hwnd, SB_VERT, EchoVScroll(code, 0));
+      Scroll(hwnd, SB_VERT, [code] { return EchoVScroll(code, 0); });
       return 1;
     }
     case WM_MOUSEWHEEL: {
       const short delta = static_cast<short>(HIWORD(wp));
-      Apply(hwnd, SB_VERT, EchoVScroll(delta > 0 ? 0 : 1, 0));
+      Scroll(hwnd, SB_VERT, [delta] { return EchoVScroll(delta > 0 ? 0 : 1, 0); });
       return 1;
     }
     case WM_VSCROLL:
-      Apply(hwnd, SB_VERT, EchoVScroll(LOWORD(wp), static_cast<short>(HIWORD(wp))));
+      Scroll(hwnd, SB_VERT, [wp] { return EchoVScroll(LOWORD(wp), static_cast<short>(HIWORD(wp))); });
       break;
     case WM_HSCROLL:
-      Apply(hwnd, SB_HORZ, EchoHScroll(LOWORD(wp), static_cast<short>(HIWORD(wp))));
+      Scroll(hwnd, SB_HORZ, [wp] { return EchoHScroll(LOWORD(wp), static_cast<short>(HIWORD(wp))); });
       break;
     default:
       break;
@@ -167,6 +182,7 @@ int EchoDestroy() {
   return 1;
 }
 
+// Runs under the echo lock (EchoWriteLine).
 void OsEchoLineStored(const EchoLine&) {
   HWND hwnd = Wnd();
   if (hwnd == nullptr || !IsWindow(hwnd) || IsIconic(hwnd)) return;
