@@ -61,7 +61,7 @@ void* osTlsGet(uint32_t index);
 // pthread mutex on POSIX), embedded by the owner so that no allocation is
 // needed. The platform checks at compile time that its lock fits.
 struct OsLockStorage {
-  alignas(16) unsigned char bytes[64];
+  alignas(8) unsigned char bytes[64];
 };
 
 // REQUIRES: storage not initialised yet. ENSURES: lock free.
