@@ -3,13 +3,21 @@
 // Every datagram is read with WSARecvMsg where the system offers it, so
 // that the destination address (IP_PKTINFO) is known: a socket bound to the
 // wildcard address also hears groups that other sockets joined.
+//
+// Windows has no call that wakes another thread's select on a datagram
+// socket short of closing it, and closing it would let a new socket reuse
+// the handle under the wait. So a wait is cut into short slices, and a
+// socket marked by osSocketWake ends its wait at the next slice.
 #include "win_common.h"
 
 #include <mswsock.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 #include "../os_net.h"
 
@@ -31,6 +39,28 @@ LPFN_WSARECVMSG RecvMsgOf(SOCKET s) {
   return fn;
 }
 
+constexpr int64_t kSliceUs = 50000;
+
+std::mutex g_wokenLock;
+std::set<SOCKET> g_woken;
+
+bool Woken(SOCKET s) {
+  std::lock_guard<std::mutex> lock(g_wokenLock);
+  return g_woken.count(s) != 0;
+}
+
+int SelectOnce(SOCKET s, bool write, int64_t timeoutUs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval tv;
+  tv.tv_sec = static_cast<long>(timeoutUs / 1000000);
+  tv.tv_usec = static_cast<long>(timeoutUs % 1000000);
+  const int result = select(0, write ? nullptr : &set, write ? &set : nullptr, nullptr, &tv);
+  if (result == SOCKET_ERROR) return -1;
+  return FD_ISSET(s, &set) ? 1 : 0;
+}
+
 }  // namespace
 
 bool osNetStartup(int* grantedMajor) {
@@ -49,9 +79,18 @@ OsSocket osUdpSocket() {
   return s == INVALID_SOCKET ? kOsInvalidSocket : static_cast<OsSocket>(s);
 }
 
-void osSocketWake(OsSocket s) { shutdown(Sock(s), SD_BOTH); }
+void osSocketWake(OsSocket s) {
+  std::lock_guard<std::mutex> lock(g_wokenLock);
+  g_woken.insert(Sock(s));
+}
 
-int osSocketClose(OsSocket s) { return closesocket(Sock(s)) == 0 ? 0 : -1; }
+int osSocketClose(OsSocket s) {
+  {
+    std::lock_guard<std::mutex> lock(g_wokenLock);
+    g_woken.erase(Sock(s));
+  }
+  return closesocket(Sock(s)) == 0 ? 0 : -1;
+}
 
 int osSetSockOpt(OsSocket s, OsSockOpt option, int value) {
   const DWORD v = static_cast<DWORD>(value);
@@ -111,19 +150,20 @@ int osBind(OsSocket s, const void* addr) {
 }
 
 int osSelect(OsSocket s, bool write, int64_t timeoutUs) {
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(Sock(s), &set);
-  timeval tv;
-  timeval* limit = nullptr;
-  if (timeoutUs >= 0) {
-    tv.tv_sec = static_cast<long>(timeoutUs / 1000000);
-    tv.tv_usec = static_cast<long>(timeoutUs % 1000000);
-    limit = &tv;
+  int64_t left = timeoutUs;
+  for (;;) {
+    if (Woken(Sock(s))) {
+      WSASetLastError(WSAEINTR);
+      return -1;
+    }
+    const int64_t slice = timeoutUs < 0 ? kSliceUs : std::min(left, kSliceUs);
+    const int result = SelectOnce(Sock(s), write, slice);
+    if (result != 0) return result;
+    if (timeoutUs >= 0) {
+      left -= slice;
+      if (left <= 0) return 0;
+    }
   }
-  const int result = select(0, write ? nullptr : &set, write ? &set : nullptr, nullptr, limit);
-  if (result == SOCKET_ERROR) return -1;
-  return FD_ISSET(Sock(s), &set) ? 1 : 0;
 }
 
 int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination) {
