@@ -51,6 +51,9 @@ void DMX_SNIFFER::Init() {
   m_socket.SetReuseAddr(1);
   m_socket.SetMulticastLoop(1);
   m_socket.SetOnlyJoinedGroups();
+  // Room for bursts: a console sends a frame of 64 universes as 32
+  // datagrams at once, and the system's default buffer is small on Windows.
+  osSetSockOpt(m_socket.Socket(), OsSockOpt::ReceiveBuffer, kReceiveBufferBytes);
   m_socket.Bind(IPADDRESS(DmxPort, 0));
   m_groupAddr = DmxGroup(m_group);
   if (m_socket.JoinGroup(MEMBERSHIP{m_groupAddr, m_interface}) != 0)

@@ -17,6 +17,7 @@
 #include "../tvnLib/udpsocket.h"
 
 constexpr uint16_t DmxPort = 9138;
+constexpr int kReceiveBufferBytes = 1 << 20;
 
 // The DMX group of console N: 236.3.2.(32 + N).
 uint32_t DmxGroup(int32_t console);

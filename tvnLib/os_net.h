@@ -38,6 +38,7 @@ enum class OsSockOpt {
   Broadcast,      // SO_BROADCAST
   MulticastLoop,  // IP_MULTICAST_LOOP
   MulticastTtl,   // IP_MULTICAST_TTL
+  ReceiveBuffer,  // SO_RCVBUF, in bytes
 };
 int osSetSockOpt(OsSocket s, OsSockOpt option, int value);     // 0 or -1
 int osSetMulticastIf(OsSocket s, uint32_t interfaceAddr);      // 0 or -1

@@ -67,6 +67,10 @@ int osSetSockOpt(OsSocket s, OsSockOpt option, int value) {
     case OsSockOpt::MulticastTtl:
       name = IP_MULTICAST_TTL;
       break;
+    case OsSockOpt::ReceiveBuffer:
+      level = SOL_SOCKET;
+      name = SO_RCVBUF;
+      break;
   }
   return setsockopt(Fd(s), level, name, &value, sizeof value) == 0 ? 0 : -1;
 }

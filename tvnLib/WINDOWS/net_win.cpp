@@ -111,6 +111,10 @@ int osSetSockOpt(OsSocket s, OsSockOpt option, int value) {
     case OsSockOpt::MulticastTtl:
       name = IP_MULTICAST_TTL;
       break;
+    case OsSockOpt::ReceiveBuffer:
+      level = SOL_SOCKET;
+      name = SO_RCVBUF;
+      break;
   }
   return setsockopt(Sock(s), level, name, reinterpret_cast<const char*>(&v), sizeof v) == 0 ? 0 : -1;
 }

@@ -1,0 +1,158 @@
+// Decoding DMX_DATA_NEW payloads against the physical floor: a memcpy of
+// the same level bytes into the same banks. Also counts heap allocations in
+// the decode path (there must be none).
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <random>
+#include <vector>
+
+#include "dmx_net/COMMON/dmx_network_decode.h"
+#include "tools/dmx_encode.h"
+
+// Every heap allocation of this program is counted: the replacement
+// operators below pair malloc with free, which the compiler cannot see.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+namespace {
+std::atomic<uint64_t> g_allocations{0};
+}  // namespace
+
+void* operator new(size_t size) {
+  ++g_allocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+
+namespace {
+
+struct Coder {
+  Coder() {
+    for (int u = 0; u < kUniverses; ++u) coder.AddUniverse(u);
+  }
+  DMX_DATA_CODER coder;
+};
+
+// (a) Two full universes: all 512 channels named in each.
+std::vector<uint8_t> FullPayload() {
+  uint8_t levels[512];
+  for (int c = 0; c < 512; ++c) levels[c] = static_cast<uint8_t>(c * 3 + 1);
+  std::vector<UniverseBlock> blocks(2);
+  for (int u = 0; u < 2; ++u) {
+    blocks[u].universe = u;
+    AppendLevelRecord(blocks[u].records, levels, nullptr);
+  }
+  return BuildDmxPayload(blocks);
+}
+
+// (b) Ten changed channels in each of 64 universes, as the datagrams a
+// console sends for them.
+struct Sparse {
+  std::vector<std::vector<uint8_t>> payloads;
+  std::vector<int> channels[64];
+  uint8_t source[64][10];
+};
+
+Sparse SparsePayloads() {
+  Sparse sparse;
+  std::mt19937 random(7);
+  std::vector<uint8_t> previous(64 * 512, 0), levels(64 * 512, 0);
+  std::vector<int> universes;
+  for (int u = 0; u < 64; ++u) {
+    universes.push_back(u);
+    while (sparse.channels[u].size() < 10) {
+      const int c = static_cast<int>(random() % 512);
+      if (levels[512 * u + c] != 0) continue;
+      levels[512 * u + c] = static_cast<uint8_t>(1 + random() % 255);
+      sparse.channels[u].push_back(c);
+    }
+    for (int i = 0; i < 10; ++i) sparse.source[u][i] = levels[512 * u + sparse.channels[u][i]];
+  }
+  for (const std::vector<uint8_t>& datagram : BuildFrame(universes, levels.data(), previous.data()))
+    sparse.payloads.emplace_back(datagram.begin() + kRrHeaderSize, datagram.end());
+  return sparse;
+}
+
+void BM_DecodeTwoFullUniverses(benchmark::State& state) {
+  static Coder c;
+  const std::vector<uint8_t> payload = FullPayload();
+  const uint64_t before = g_allocations;
+  for (auto _ : state) {
+    c.coder.Decode(payload.data(), static_cast<int>(payload.size()));
+    benchmark::ClobberMemory();
+  }
+  state.counters["allocs"] = static_cast<double>(g_allocations - before);
+  state.SetBytesProcessed(state.iterations() * 1024);
+}
+
+void BM_MemcpyTwoFullUniverses(benchmark::State& state) {
+  static Coder c;
+  uint8_t levels[2][512];
+  std::memset(levels, 7, sizeof levels);
+  for (auto _ : state) {
+    c.coder.Lock();
+    for (int u = 0; u < 2; ++u) std::memcpy(c.coder.LevelsOf(u), levels[u], 512);
+    c.coder.Unlock();
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * 1024);
+}
+
+void BM_MemcpyTwoFullUniversesNoLock(benchmark::State& state) {
+  static Coder c;
+  uint8_t levels[2][512];
+  std::memset(levels, 7, sizeof levels);
+  for (auto _ : state) {
+    for (int u = 0; u < 2; ++u) std::memcpy(c.coder.LevelsOf(u), levels[u], 512);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * 1024);
+}
+
+void BM_DecodeSparse64Universes(benchmark::State& state) {
+  static Coder c;
+  static const Sparse sparse = SparsePayloads();
+  const uint64_t before = g_allocations;
+  for (auto _ : state) {
+    for (const std::vector<uint8_t>& payload : sparse.payloads)
+      c.coder.Decode(payload.data(), static_cast<int>(payload.size()));
+    benchmark::ClobberMemory();
+  }
+  state.counters["allocs"] = static_cast<double>(g_allocations - before);
+  state.counters["datagrams"] = static_cast<double>(sparse.payloads.size());
+  state.SetBytesProcessed(state.iterations() * 640);
+}
+
+void BM_MemcpySparse64Universes(benchmark::State& state) {
+  static Coder c;
+  static const Sparse sparse = SparsePayloads();
+  for (auto _ : state) {
+    for (size_t p = 0; p < sparse.payloads.size(); ++p) {
+      c.coder.Lock();
+      for (int u = static_cast<int>(p) * 64 / static_cast<int>(sparse.payloads.size());
+           u < static_cast<int>(p + 1) * 64 / static_cast<int>(sparse.payloads.size()); ++u) {
+        uint8_t* bank = c.coder.LevelsOf(u);
+        for (int i = 0; i < 10; ++i) std::memcpy(bank + sparse.channels[u][i], &sparse.source[u][i], 1);
+      }
+      c.coder.Unlock();
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * 640);
+}
+
+BENCHMARK(BM_DecodeTwoFullUniverses);
+BENCHMARK(BM_MemcpyTwoFullUniverses);
+BENCHMARK(BM_MemcpyTwoFullUniversesNoLock);
+BENCHMARK(BM_DecodeSparse64Universes);
+BENCHMARK(BM_MemcpySparse64Universes);
+
+}  // namespace
