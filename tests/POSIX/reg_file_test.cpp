@@ -87,6 +87,15 @@ TEST(RegFile, ReadsUtf16FilesWithAByteOrderMark) {
   EXPECT_EQ((*v)[0], 2);
 }
 
+TEST(RegFile, ReadsTheShippedExampleSettings) {
+  setenv("PVTRIVANE_REGISTRY", PV_SOURCE_DIR "/config/settings-example.reg", 1);
+  const RegFile file = RegFile::Load();
+  EXPECT_EQ(Text(file, OsRegRoot::CurrentUser, kPath, "ip"), std::string("192.168.1.20\0", 13));
+  EXPECT_EQ(Dword(file, "Trivane3"), 3u);
+  EXPECT_EQ(Dword(file, "echo"), 0u);
+  EXPECT_EQ(Dword(file, "Autofocus"), 0xDEADBEEFu);  // commented out
+}
+
 TEST(RegFile, FindsTheFileThroughTheEnvironment) {
   setenv("PVTRIVANE_REGISTRY", "/some/file.reg", 1);
   EXPECT_EQ(RegFile::Location(), "/some/file.reg");

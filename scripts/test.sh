@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The project's one test command: installs what is missing, then builds and
+# tests every target from nothing.
+#
+#   native   libPvTrivane.so, tools, unit and integration tests, benchmarks
+#   tsan     the tests under ThreadSanitizer
+#   asan     the tests under AddressSanitizer and UndefinedBehaviorSanitizer
+#   win32    PvTrivane.dll for i686 (the product): export and import tables
+#   win64    the x86_64 DLL, tools and tests, run under wine64
+#   fuzz     the decoder's fuzzer for a bounded time (FUZZ_SECONDS, 60)
+#   demo     the simulator and the test host against each other
+#
+# Usage: scripts/test.sh [stage ...]   (default: every stage, in this order)
+# Build folders: build/<stage>. Needs root only to install packages.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+cd "$ROOT"
+STAGES=("$@")
+[ ${#STAGES[@]} -gt 0 ] || STAGES=(native tsan asan win32 win64 fuzz demo)
+FUZZ_SECONDS=${FUZZ_SECONDS:-60}
+JOBS=${JOBS:-$(nproc)}
+export WINEDEBUG=-all
+
+log() { printf '\n=== %s  [%s]\n' "$*" "$(date +%H:%M:%S)"; }
+
+# ---------------------------------------------------------------- packages
+
+PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
+          g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+          gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64)
+
+missing_packages() {
+  local p
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+
+ensure_packages() {
+  local missing
+  missing=$(missing_packages | tr '\n' ' ')
+  [ -z "${missing// /}" ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: $missing"
+    echo "install them (as root: apt-get install -y --no-install-recommends $missing) and run again"
+    exit 1
+  fi
+  log "installing: $missing"
+  apt-get update -q
+  # shellcheck disable=SC2086
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+}
+
+# ---------------------------------------------------------------- stages
+
+configure_and_build() {  # folder, cmake arguments...
+  local dir=$1
+  shift
+  cmake -S . -B "build/$dir" -G Ninja "$@" > "build/$dir.configure.log" 2>&1 ||
+    { cat "build/$dir.configure.log"; return 1; }
+  ninja -C "build/$dir" -j "$JOBS"
+}
+
+run_ctest() {  # folder
+  (cd "build/$1" && ctest --output-on-failure --timeout 900)
+}
+
+stage_native() {
+  configure_and_build native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_BUILD_BENCH=ON
+  run_ctest native
+  log "benchmarks (short run; full figures: build/native/{pool,decode}_bench, e2e_bench)"
+  build/native/pool_bench --benchmark_min_time=0.05
+  build/native/decode_bench --benchmark_min_time=0.05
+  build/native/e2e_bench --samples 2000 --burst 5000
+}
+
+stage_tsan() {
+  configure_and_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=thread -DPV_BUILD_TOOLS=ON
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan
+}
+
+stage_asan() {
+  configure_and_build asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=address
+  ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" run_ctest asan
+}
+
+stage_win32() {
+  configure_and_build win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DPV_BUILD_TOOLS=OFF
+  run_ctest win32
+  echo "product: build/win32/PvTrivane.dll"
+}
+
+stage_win64() {
+  configure_and_build win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  # The first start of wine makes its prefix; do it outside the timed tests.
+  /usr/lib/wine/wine64 cmd /c exit > /dev/null 2>&1 || true
+  run_ctest win64
+}
+
+stage_fuzz() {
+  CC=clang CXX=clang++ configure_and_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=fuzzer \
+    -DPV_BUILD_FUZZ=ON -DPV_BUILD_TESTS=OFF -DPV_BUILD_TOOLS=OFF
+  rm -rf build/fuzz/corpus build/fuzz/found && mkdir -p build/fuzz/corpus build/fuzz/found
+  build/fuzz/make_seeds build/fuzz/corpus
+  (cd build/fuzz/found &&
+   ../decode_fuzz -max_total_time="$FUZZ_SECONDS" -max_len=1600 -print_final_stats=1 ../corpus)
+}
+
+stage_demo() {
+  [ -x build/native/previsa-host ] || configure_and_build native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  scripts/demo.sh --seconds 4 --json > build/demo.json
+  local frames pictures
+  frames=$(grep -c '^{"frame"' build/demo.json || true)
+  pictures=$(grep '"channels":512' build/demo.json | grep -o '"levels":"[0-9a-f]*"' | sort -u | wc -l)
+  echo "demo: $frames frames, $pictures different level pictures of universe 0"
+  [ "$pictures" -gt 3 ]
+}
+
+ensure_packages
+mkdir -p build
+started=$(date +%s)
+for stage in "${STAGES[@]}"; do
+  log "stage $stage"
+  "stage_$stage"
+done
+log "all stages passed in $(( $(date +%s) - started )) s: ${STAGES[*]}"
