@@ -98,6 +98,30 @@ stage_win64() {
   # The first start of wine makes its prefix; do it outside the timed tests.
   /usr/lib/wine/wine64 cmd /c exit > /dev/null 2>&1 || true
   run_ctest win64
+  wine_host_against_native_simulator
+}
+
+# The Windows test host and DLL under wine64, against the native simulator;
+# the settings go into wine's registry for the run.
+wine_host_against_native_simulator() {
+  log "previsa-host.exe under wine64 against the native trivane-sim"
+  [ -x build/native/trivane-sim ] || configure_and_build native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  local wine=/usr/lib/wine/wine64
+  local key='HKCU\Software\Orvell Stagecraft\Trivane - Previsa Protocol Driver\Settings'
+  $wine reg add "$key" /v ip /t REG_SZ /d 127.0.0.1 /f > /dev/null
+  $wine reg add "$key" /v Trivane1 /t REG_DWORD /d 1 /f > /dev/null
+  build/native/trivane-sim --console 1 --universes 4 --seconds 10 --quiet > build/wine-sim.log 2>&1 &
+  local sim=$!
+  sleep 0.3
+  local status=0
+  $wine build/win64/previsa-host.exe --seconds 3 > build/wine-host.json 2> build/wine-host.log || status=$?
+  kill $sim 2>/dev/null || true
+  wait $sim 2>/dev/null || true
+  $wine reg delete 'HKCU\Software\Orvell Stagecraft' /f > /dev/null 2>&1 || true
+  local pictures
+  pictures=$(grep '"channels":512' build/wine-host.json | grep -o '"levels":"[0-9a-f]*"' | sort -u | wc -l)
+  echo "wine host: exit $status, $pictures different level pictures of universe 0"
+  [ "$status" -eq 0 ] && [ "$pictures" -gt 3 ] || { cat build/wine-host.log; return 1; }
 }
 
 stage_fuzz() {

@@ -16,6 +16,12 @@ windows)
   bad=$(printf '%s\n' "$imports" | grep -viE '^(kernel32|user32|gdi32|advapi32|ws2_32|msvcrt|ntdll|shell32|ole32|comctl32|mswsock|api-ms-win-[a-z0-9-]+)\.dll$' || true)
   if [ -n "$bad" ]; then echo "imports from non-system DLLs:"; echo "$bad"; exit 1; fi
   echo "imports: $(echo $imports)"
+  # The version resource a user sees in the file's properties.
+  strings=$(strings -e l "$library")
+  for field in "ProductName" "PvTrivane" "FileDescription" "FileVersion" "ProductVersion"; do
+    printf '%s\n' "$strings" | grep -qx "$field" || { echo "version resource lacks $field"; exit 1; }
+  done
+  echo "version resource: $(printf '%s\n' "$strings" | grep -A1 -x FileDescription | tail -1)"
   ;;
 posix)
   got=$("$tool" -D --defined-only "$library" | awk '$2 ~ /^[TW]$/ {print $3}' | sort)

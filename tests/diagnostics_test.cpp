@@ -9,7 +9,10 @@
 #include "support/platform.h"
 #include "tvnLib/bounded_string.h"
 #include "tvnLib/echo_view.h"
+#include "support/test_registry.h"
 #include "tvnLib/excpt.h"
+#include "tvnLib/lib_startup.h"
+#include "tvnLib/os_ctask.h"
 #include "tvnLib/ticks.h"
 #include "tvnLib/tvn_assert.h"
 
@@ -197,6 +200,32 @@ TEST(EchoView, ResizeSetsWholeLinesAndColumnsWithinTheRing) {
   EXPECT_EQ(EchoView.VisibleLines, 1023);
   EXPECT_EQ(EchoView.VisibleColumns, 511);
   EchoView = EchoViewState{};
+}
+
+TEST(LibraryStartup, ShutdownWritesItsTwoLinesLastAndTheEchoFollowsItsSetting) {
+  {
+    EchoCapture echo;
+    LibShutdown();
+    const std::vector<std::string> messages = echo.Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2], "ClrDirMap();");
+    EXPECT_EQ(messages.back(), "ClearHosttable();");
+    EXPECT_EQ(TaskTlsIndex, kOsTlsInvalid);
+  }
+  TestRegistry registry;
+  registry.Setting("echo", 2u);
+  ASSERT_EQ(LibStartup(), 1);
+  EXPECT_EQ(EchoWnd.load(), nullptr);
+  LibShutdown();
+  registry.Setting("echo", 1u);
+  ASSERT_EQ(LibStartup(), 1);
+  if (EchoReachesStderr()) {  // a window would need a display
+    EXPECT_NE(EchoWnd.load(), nullptr);
+  }
+
+  EXPECT_NE(TaskTlsIndex, kOsTlsInvalid);
+  EchoDestroy();
+  EXPECT_EQ(EchoWnd.load(), nullptr);
 }
 
 TEST(AssertDeathTest, ShowsTheTextAndEndsTheProcessWithCodeZero) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/echo_capture.h"
+#include "support/platform.h"
 #include "tvnLib/ctask.h"
 #include "tvnLib/excpt.h"
 #include "tvnLib/sync.h"
@@ -242,6 +243,36 @@ TEST(Task, ANameIsCutTo512Characters) {
   TestTask task(longName.c_str());
   EXPECT_EQ(std::string(task.GetName()), std::string(512, 'x'));
   EXPECT_TRUE(echo.Contains("WARNING: STRING TOO LONG !"));
+}
+
+TEST(TaskDeathTest, ProgrammingErrorsEndTheProcessThroughTheAssertion) {
+  int notATask = 0;
+  EXPECT_EXIT(
+      {
+        EchoCreate("test", nullptr, nullptr);
+        taskNameGet(reinterpret_cast<TASK_ID>(&notATask));
+      },
+      testing::ExitedWithCode(0), OnStderr("Assertion failed: FALSE,\nFile: tvnLib/[A-Z]+/os_ctask.cpp\nLine: 108"));
+  EXPECT_EXIT(
+      {
+        EchoCreate("test", nullptr, nullptr);
+        TestTask task;
+        task.Start(0);
+        task.NotSupported();
+      },
+      testing::ExitedWithCode(0), OnStderr("Assertion failed: FALSE,\nFile: tvnLib/[A-Z]+/os_ctask.cpp\nLine: 92"));
+  EXPECT_EXIT(
+      {
+        EchoCreate("test", nullptr, nullptr);
+        class SelfStopper : public CTASK {
+         public:
+          SelfStopper() : CTASK("SELF") {}
+          void Run() override { Stop(-1, -1); }
+        } task;
+        task.Start(0);
+        taskSleep(300);
+      },
+      testing::ExitedWithCode(0), OnStderr("Assertion failed: !isActiveTask\\(\\),\nFile: tvnLib/ctask.cpp\nLine: 225"));
 }
 
 }  // namespace

@@ -49,8 +49,9 @@ int taskSuspend(TASK_ID task);
 [[noreturn]] int taskNotSupported(TASK_ID task);
 
 // The task's name; null for -1. An identifier that is not a live task fails
-// the assertion "FALSE" of os_ctask.
+// the assertion "FALSE" of os_ctask (OsTaskNameFault, one per platform).
 const char* taskNameGet(TASK_ID task);
+[[noreturn]] void OsTaskNameFault();
 
 // The calling thread's task, -1 for a thread that is no task.
 TASK_ID taskSelf();

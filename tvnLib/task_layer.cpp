@@ -65,6 +65,13 @@ int taskSuspend(TASK_ID task) {
   return 0;
 }
 
+const char* taskNameGet(TASK_ID task) {
+  if (task == kNoTask) return nullptr;
+  const char* name = nullptr;
+  if (!CTASK::FindLive(task, &name)) OsTaskNameFault();
+  return name;
+}
+
 TASK_ID taskSelf() {
   if (TaskTlsIndex == kOsTlsInvalid) return kNoTask;
   void* value = osTlsGet(TaskTlsIndex);

@@ -26,6 +26,7 @@
 #include "../ctask.h"
 #include "../os.h"
 #include "../tvn_assert.h"
+#include "deadline.h"
 
 struct OsThread {
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
@@ -150,14 +151,7 @@ void osThreadSetDebugName(OsThread* t, const char* name) {
 
 bool osThreadWaitEnd(OsThread* t, uint32_t timeoutMs) {
   if (t == nullptr) return true;
-  timespec deadline;
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_sec += timeoutMs / 1000;
-  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
+  const timespec deadline = DeadlineAfter(timeoutMs, CLOCK_REALTIME);
   pthread_mutex_lock(&t->mutex);
   while (!t->ended) {
     const int rc = timeoutMs == kOsInfinite ? pthread_cond_wait(&t->cond, &t->mutex)
@@ -183,11 +177,6 @@ void osThreadClose(OsThread* t) {
   Release(t);
 }
 
-const char* taskNameGet(TASK_ID task) {
-  if (task == kNoTask) return nullptr;
-  const char* name = nullptr;
-  if (!CTASK::FindLive(task, &name)) TVN_ASSERT_FAIL("FALSE", "tvnLib/POSIX/os_ctask.cpp", 108);
-  return name;
-}
+void OsTaskNameFault() { TVN_ASSERT_FAIL("FALSE", "tvnLib/POSIX/os_ctask.cpp", 108); }
 
 int taskNotSupported(TASK_ID) { TVN_ASSERT_FAIL("FALSE", "tvnLib/POSIX/os_ctask.cpp", 92); }

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "../os.h"
+#include "deadline.h"
 
 static_assert(sizeof(pthread_mutex_t) <= sizeof(OsLockStorage), "mutex fits");
 
@@ -130,14 +131,7 @@ void UnlockMutex(void* m) { pthread_mutex_unlock(static_cast<pthread_mutex_t*>(m
 OsWaitResult osWait(OsHandle h, uint32_t timeoutMs) {
   if (h == nullptr) return kOsWaitFailed;
   PosixEvent* e = EventOf(h);
-  timespec deadline;
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += timeoutMs / 1000;
-  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
+  const timespec deadline = DeadlineAfter(timeoutMs, CLOCK_MONOTONIC);
   OsWaitResult result = kOsWaitSignaled;
   pthread_mutex_lock(&e->mutex);
   // A task thread cancelled while it waits here must not keep the mutex.

@@ -137,11 +137,6 @@ void osThreadClose(OsThread* t) {
   if (t != nullptr) Release(t);
 }
 
-const char* taskNameGet(TASK_ID task) {
-  if (task == kNoTask) return nullptr;
-  const char* name = nullptr;
-  if (!CTASK::FindLive(task, &name)) TVN_ASSERT_FAIL("FALSE", "tvnLib/WINDOWS/os_ctask.cpp", 108);
-  return name;
-}
+void OsTaskNameFault() { TVN_ASSERT_FAIL("FALSE", "tvnLib/WINDOWS/os_ctask.cpp", 108); }
 
 int taskNotSupported(TASK_ID) { TVN_ASSERT_FAIL("FALSE", "tvnLib/WINDOWS/os_ctask.cpp", 92); }
