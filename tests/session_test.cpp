@@ -20,11 +20,15 @@ int64_t MsSince(Clock::time_point start) {
 
 class Session : public DriverTest {
  protected:
-  std::unique_ptr<ConsoleSimulator> Simulator(uint32_t console, bool accept = true) {
+  // A simulated console; without a rate it sends levels only when the test
+  // sets them.
+  std::unique_ptr<ConsoleSimulator> Simulator(uint32_t console, bool accept = true, int universes = 1,
+                                              double rateHz = 0, SimPattern pattern = SimPattern::Static) {
     SimOptions options;
     options.console = console;
-    options.rateHz = 0;  // levels only when the test sets them
-    options.pattern = SimPattern::Static;
+    options.universes = universes;
+    options.rateHz = rateHz;
+    options.pattern = pattern;
     options.neverAccept = !accept;
     std::unique_ptr<ConsoleSimulator> sim(new ConsoleSimulator(options));
     std::string error;
@@ -189,21 +193,14 @@ TEST_F(Session, ShutdownTakesTheBuffersAwayAndAcceptanceBringsThemBack) {
 
 TEST_F(Session, LevelsArriveByteExactInEveryUniverse) {
   LoopbackSettings(8);
-  SimOptions options;
-  options.console = 8;
-  options.universes = 64;
-  options.rateHz = 0;
-  options.pattern = SimPattern::Static;
-  ConsoleSimulator sim(options);
-  std::string error;
-  ASSERT_TRUE(sim.Start(&error)) << error;
+  auto sim = Simulator(8, true, 64);
   PDI pdi = Record(8);
   ASSERT_EQ(Connect(&pdi), 8);
   ASSERT_TRUE(Eventually([] { return GetNumChannels(8, 0) == 512; }));
   for (int u = 0; u < 64; ++u) {
     std::vector<uint8_t> levels(512);
     for (int c = 0; c < 512; ++c) levels[c] = static_cast<uint8_t>((u * 31 + c * 7) & 0xFF);
-    EXPECT_TRUE(Delivered(sim, 8, u, levels)) << "universe " << u;
+    EXPECT_TRUE(Delivered(*sim, 8, u, levels)) << "universe " << u;
   }
   // Locking twice from the host's thread nests; each lock needs its unlock.
   EXPECT_EQ(LockPortBuffer(8, 1), 0);
@@ -265,14 +262,7 @@ TEST_F(Session, ClearingTheMapDeletesSessionsInAscendingOrder) {
 
 TEST_F(Session, TheHostReadsCleanlyWhileTheConsoleShutsDownAndAcceptsAgain) {
   LoopbackSettings(9);
-  SimOptions options;
-  options.console = 9;
-  options.universes = 4;
-  options.rateHz = 200;
-  options.pattern = SimPattern::Fade;
-  ConsoleSimulator sim(options);
-  std::string error;
-  ASSERT_TRUE(sim.Start(&error)) << error;
+  auto sim = Simulator(9, true, 4, 200, SimPattern::Fade);
   std::atomic<bool> connected{false}, done{false};
   std::atomic<long> reads{0};
   // The host: one thread calls every export, as Previsa does.
@@ -295,9 +285,9 @@ TEST_F(Session, TheHostReadsCleanlyWhileTheConsoleShutsDownAndAcceptsAgain) {
   });
   ASSERT_TRUE(Eventually([&] { return connected.load(); }, 6000));
   for (int cycle = 0; cycle < 100; ++cycle) {
-    sim.SendShutdown();
+    sim->SendShutdown();
     std::this_thread::sleep_for(std::chrono::milliseconds(15));
-    sim.SendAccept();
+    sim->SendAccept();
     std::this_thread::sleep_for(std::chrono::milliseconds(cycle % 10 == 0 ? 150 : 25));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
