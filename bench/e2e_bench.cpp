@@ -166,6 +166,9 @@ int main(int argc, char** argv) {
   const double rates[] = {10000, 50000, 100000, 200000, 300000, 400000, 600000, 1000000};
   uint32_t next = 5000000;
   std::vector<std::pair<double, int>> driverLoss;
+  Blast(sender, next, 2000, 10000);  // warm-up, not counted
+  next += 2000;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   for (double rate : rates) {
     const uint32_t before = session->Sniffer.load()->m_decoded;
     rate = std::min(rate, Blast(sender, next, burst, rate));
@@ -188,6 +191,10 @@ int main(int argc, char** argv) {
     bareUs.push_back(Us(Clock::now() - t0));
   }
   size_t r = 0;
+  Blast(sender, next, 2000, 10000);  // warm-up, drained below
+  next += 2000;
+  while (bare.Receive(100000) != 0) {
+  }
   for (double rate : rates) {
     std::atomic<int> received{0};
     std::atomic<bool> done{false};
