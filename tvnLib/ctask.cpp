@@ -135,6 +135,9 @@ void CTASK::Start(int priority) {
   ReleaseThread();
   m_endedEvent.Reset();
   m_state = kTaskInit;
+  // The identifier is known before the thread runs; setting it first means
+  // the new thread never sees itself as "not running".
+  m_tid = reinterpret_cast<TASK_ID>(this);
   m_tid = taskSpawn(GetName(), priority, m_options, m_stackSize, &CTASK::START, this);
   taskDebugName(m_tid);
   Resume();
