@@ -237,14 +237,6 @@ TEST(Task, EchoLinesCarryTheTaskName) {
   EXPECT_TRUE(plain);
 }
 
-TEST(Task, ANameIsCutTo512Characters) {
-  EchoCapture echo;
-  const std::string longName(600, 'x');
-  TestTask task(longName.c_str());
-  EXPECT_EQ(std::string(task.GetName()), std::string(512, 'x'));
-  EXPECT_TRUE(echo.Contains("WARNING: STRING TOO LONG !"));
-}
-
 TEST(TaskDeathTest, ProgrammingErrorsEndTheProcessThroughTheAssertion) {
   int notATask = 0;
   EXPECT_EXIT(
