@@ -11,8 +11,6 @@
 
 namespace {
 
-bool ValidPort(int32_t port) { return port >= 0 && port <= 63; }
-
 // Fills record `Count` of the list with console DetectIndex; result 0.
 int32_t AddConsole(const char* caller, uint16_t manHdl, PDIList* list) {
   PDI& record = list->Records[list->Count];

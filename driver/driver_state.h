@@ -24,6 +24,9 @@ extern int32_t DetectIndex;
 extern uint32_t BlindAFSpot;
 extern int32_t BlindAFStartChannel;
 
+// A port (universe) number the exports accept: 0 to 63, signed.
+inline bool ValidPort(int32_t port) { return port >= 0 && port <= 63; }
+
 // Shows a modal error message (osMessageBox); tests put a recorder here.
 extern void (*DriverMessageBox)(const char* text, const char* caption);
 

@@ -5,11 +5,8 @@
 #include "../sessions/port_map.h"
 #include "../sessions/ports.h"
 #include "../tvnLib/echo.h"
+#include "driver_state.h"
 #include "pvtrivane.h"
-
-namespace {
-bool ValidPort(int32_t port) { return port >= 0 && port <= 63; }
-}  // namespace
 
 PV_EXTERN_C int32_t PV_CALL LockPortBuffer(uint16_t handle, int32_t port) {
   if (!ValidPort(port)) return -1;

@@ -4,7 +4,6 @@
 
 #include "../sessions/ports.h"
 #include "../tvnLib/echo.h"
-#include "../tvnLib/le_int.h"
 #include "pd_packet.h"
 
 namespace {

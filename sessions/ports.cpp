@@ -68,7 +68,7 @@ void PORTS::StartSniffer() {
   Sniffer.store(sniffer, std::memory_order_release);
   m_hostLock.Unlock();
   for (int universe = 0; universe < kUniverses; ++universe) sniffer->AddUniverse(universe);
-  sniffer->Join(CurrentInterfaceAddr(), static_cast<int32_t>(GroupAddr >> 24));
+  sniffer->Join(CurrentInterfaceAddr(), static_cast<int32_t>(Console()));
 }
 
 void PORTS::StopSniffer() {
