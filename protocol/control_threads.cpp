@@ -9,6 +9,12 @@
 
 bool SelectRead(OsSocket s, int64_t timeoutUs) { return osSelect(s, false, timeoutUs) == 1; }
 
+namespace {
+// A wait that fails at once (a closed or broken socket) is retried only
+// after this pause, so that the state receiver never spins a core.
+constexpr uint32_t kFailedWaitPauseMs = 100;
+}  // namespace
+
 bool SelectWrite(OsSocket s) { return osSelect(s, true, -1) == 1; }
 
 namespace {
@@ -57,8 +63,19 @@ void StateRcv(void* session) {
     return;
   }
   try {
+    int lastWaitError = 0;
     while (ports->StateRcvSfd != 0 && !ports->Stopping()) {
-      if (!SelectRead(s, 2000000)) continue;
+      osNetClearLastError();
+      if (!SelectRead(s, 2000000)) {
+        const int error = osNetLastError();
+        if (error == 0 || ports->Stopping()) continue;
+        // One line per run of failures with the same error.
+        if (error != lastWaitError) EchoPrint("StateRcv: SelectRead Error (errno==%d)!", error);
+        lastWaitError = error;
+        if (!ports->Pause(kFailedWaitPauseMs)) break;
+        continue;
+      }
+      lastWaitError = 0;
       // A short datagram must not leave the previous packet's fields behind.
       std::memset(static_cast<void*>(&buffer), 0, sizeof buffer);
       bool truncated = false;
@@ -124,7 +141,8 @@ void HeartbeatSender(void* session) {
         break;
       }
       if (osSendTo(s, &beat, kPdPacketSize, &destination) < 0) {
-        EchoPrint("heartbeat sender sendto error (errno %d)", osNetLastError());
+        // A session being destroyed wakes the socket, which fails the send.
+        if (!ports->Stopping()) EchoPrint("heartbeat sender sendto error (errno %d)", osNetLastError());
         osLockLeave(&ports->SendLock);
         break;
       }

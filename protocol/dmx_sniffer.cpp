@@ -5,7 +5,8 @@
 
 uint32_t DmxGroup(int32_t console) { return MakeAddress(236, 3, 2, static_cast<uint8_t>(32 + console)); }
 
-DMX_SNIFFER::DMX_SNIFFER() : CTASK("SNIFFER"), m_socket(0, 0, 0) {}
+DMX_SNIFFER::DMX_SNIFFER(UNIVERSE_STORE* store)
+    : CTASK("SNIFFER"), DMX_DATA_CODER(store), m_socket(0, 0, 0) {}
 
 DMX_SNIFFER::~DMX_SNIFFER() {
   Leave();
@@ -22,7 +23,9 @@ void DMX_SNIFFER::Join(uint32_t interfaceAddr, int32_t console) {
   m_group = console;
   m_interface = interfaceAddr;
   if (m_running) Stop(-1, -1);
-  EchoPrint("DMX SNIFFER joining Group %d, m_interface %s", m_group, AddressText(m_interface, AddressTextBuffer));
+  // Each receiver formats into its own storage: several sessions join at once.
+  char address[kAddressTextSize];
+  EchoPrint("DMX SNIFFER joining Group %d, m_interface %s", m_group, AddressText(m_interface, address));
   m_running = 1;
   Start(2);
 }
@@ -42,7 +45,7 @@ void DMX_SNIFFER::Stop(int, int) {
   m_stopEvent.Set();
   const OsSocket s = m_socket.Socket();
   if (s != kOsInvalidSocket) osSocketWake(s);
-  CTASK::Stop(-1, -1);
+  CTASK::Stop(kStopGraceTicks, kStopGraceTicks);
   m_socket.Close();
 }
 
@@ -101,8 +104,20 @@ int DMX_SNIFFER::ReceiveOne(int32_t timeoutMs, RR_PACKET** holder) {
   // cut and is never decoded.
   const bool ours = destination == 0 || destination == m_groupAddr;
   if (ours && !truncated && RrAcceptDmxDataNew(packet->Datagram(), received)) {
+    if (!LockLevelsForDecode()) {
+      m_droppedStopping.fetch_add(1, std::memory_order_relaxed);
+      return 1;
+    }
     Decode(packet->Payload(), packet->header.PayloadLength);
+    Store().Guard().Unlock();
     m_decoded.fetch_add(1, std::memory_order_relaxed);
   }
   return 1;
+}
+
+bool DMX_SNIFFER::LockLevelsForDecode() {
+  RESOURCE& levels = Store().Guard();
+  while (!levels.TryLockFor(50))
+    if (m_stopRequested.load() != 0) return false;
+  return true;
 }

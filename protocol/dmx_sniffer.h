@@ -1,6 +1,7 @@
 // The DMX receiver of one console: a task that joins the console's DMX
 // group 236.3.2.(32 + N) on port 9138 and decodes every DMX_DATA_NEW
-// datagram into its own DMX_DATA_CODER, where the host reads the levels.
+// datagram through its DMX_DATA_CODER into the session's level banks, where
+// the host reads the levels.
 //
 // Owned by the console's session (PORTS): created by StartSniffer, deleted
 // by StopSniffer. Join, Leave, Stop, the constructor and the destructor run
@@ -24,7 +25,8 @@ uint32_t DmxGroup(int32_t console);
 
 class DMX_SNIFFER : public CTASK, public DMX_DATA_CODER {
  public:
-  DMX_SNIFFER();
+  // Decodes into `store` (the session's banks), or into banks of its own.
+  explicit DMX_SNIFFER(UNIVERSE_STORE* store = nullptr);
   ~DMX_SNIFFER() override;
 
   // Starts receiving for console 1..31 on `interfaceAddr` (not 0); the same
@@ -40,13 +42,20 @@ class DMX_SNIFFER : public CTASK, public DMX_DATA_CODER {
   void Init() override;
   void Run() override;
   void Exit() override;
-  // Wakes the task, waits for it to end without limit and closes the socket.
+  // Wakes the task, waits for it to end and closes the socket. The task
+  // ends within a second of being woken; one that does not is killed after
+  // kStopGraceTicks per phase, so that no caller (a session being deleted
+  // at unload among them) waits without limit.
   void Stop(int runTimeout, int exitTimeout) override;
+  static constexpr int kStopGraceTicks = 900;
   using CTASK::Stop;
 
   // Datagrams received, and those decoded (statistics for tools and tests).
   std::atomic<uint32_t> m_received{0};
   std::atomic<uint32_t> m_decoded{0};
+  // Datagrams dropped because the receiver was asked to stop while it
+  // waited for the host to release the levels.
+  std::atomic<uint32_t> m_droppedStopping{0};
 
   std::atomic<int32_t> m_running{0};
   uint32_t m_interface = 0;
@@ -55,6 +64,10 @@ class DMX_SNIFFER : public CTASK, public DMX_DATA_CODER {
   RR_PACKET* m_packet = nullptr;
 
  private:
+  // Takes the levels' lock for a decode; waits as long as the host holds it
+  // unless a stop is requested meanwhile (false then).
+  bool LockLevelsForDecode();
+
   // The joined group, as the task's own copy: Leave may clear m_group while
   // the task still receives.
   uint32_t m_groupAddr = 0;

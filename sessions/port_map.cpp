@@ -19,9 +19,19 @@ uint16_t AddPortMap(int32_t console, uint32_t waitMs) {
     return 0xFFFF;
   }
   PORTS* session = new (std::nothrow) PORTS(static_cast<uint32_t>(console));
-  if (session == nullptr) return 0xFFFF;
+  if (session == nullptr) {
+    EchoPrint("\nAddPortMap console %d: no memory for the session", console);
+    return 0xFFFF;
+  }
+  if (!session->Ready()) {
+    EchoPrint("\nAddPortMap nicht erkannt (session not set up)");
+    delete session;
+    return 0xFFFF;
+  }
+  osClearLastError();
   const OsWaitResult result = osWait(session->hconnect_event, waitMs);
-  if (session->hconnect_event != nullptr) osEventReset(session->hconnect_event);
+  const uint32_t waitError = osLastError();  // the wait's own, before the reset
+  osEventReset(session->hconnect_event);
   if (result == kOsWaitSignaled) {
     EchoPrint("\nAddPortMap console erkannt");
     g_portMap[console] = session;
@@ -30,7 +40,7 @@ uint16_t AddPortMap(int32_t console, uint32_t waitMs) {
   if (result == kOsWaitTimeout) {
     EchoPrint("\nAddPortMap nicht erkannt (WAIT_TIMEOUT)");
   } else {
-    EchoPrint("\nAddPortMap nicht erkannt (WAIT_FAILED, errno = %d)", static_cast<int>(osLastError()));
+    EchoPrint("\nAddPortMap nicht erkannt (WAIT_FAILED, errno = %d)", static_cast<int>(waitError));
   }
   delete session;
   return 0xFFFF;

@@ -1,14 +1,20 @@
 // The session of one connected console: its two control threads
 // (StateRcv, HeartbeatSender) with their sockets, the lock that serialises
 // every send to the console, the event that reports the console's
-// acceptance, and, while the console streams DMX, its DMX receiver.
+// acceptance, the level banks of its 64 universes, and, while the console
+// streams DMX, its DMX receiver, which decodes into those banks.
 //
 // Owned by the console map (port_map.h) and created and deleted on the
 // host's thread. Three threads touch a session: the host's (construction,
 // destruction, the port-buffer and autofocus exports), the state receiver
 // (StartSniffer, StopSniffer) and the heartbeat sender. The destructor ends
 // and joins both threads before it releases anything, so no thread outlives
-// its session.
+// its session; every wait in it is bounded, as it also runs at unload.
+//
+// The banks live as long as the session, so every address the host was
+// given stays valid until Disconnect. The host's lock on them never holds up
+// the state receiver for more than kHostWaitMs: a clear that the host keeps
+// waiting is carried out by the next holder of the lock.
 #pragma once
 
 #include <atomic>
@@ -22,29 +28,36 @@
 
 class PORTS {
  public:
-  // Builds the session of `console` and starts both threads at once.
+  // Builds the session of `console` and starts both threads at once; when
+  // an event or lock cannot be had (logged), no thread runs and Ready() is
+  // false.
   explicit PORTS(uint32_t console);
   ~PORTS();
   PORTS(const PORTS&) = delete;
   PORTS& operator=(const PORTS&) = delete;
 
-  // State receiver thread: a (new) DMX receiver on acceptance; none on
-  // shutdown. StopSniffer waits for the host to release the buffers first.
+  // State receiver thread: a (new) DMX receiver on acceptance, none once
+  // the session is being destroyed; none on shutdown, and the levels back
+  // to 0. Neither waits for the host longer than kHostWaitMs.
   void StartSniffer();
   void StopSniffer();
+  static constexpr int32_t kHostWaitMs = 200;
 
+  bool Ready() const { return m_ready; }
   uint32_t Console() const { return GroupAddr >> 24; }
   bool HasSniffer() const { return Sniffer.load(std::memory_order_acquire) != nullptr; }
 
   // ---- the host's access to the port buffers (host's thread only) ----
-  // Takes the session's buffers: the receiver cannot be replaced or deleted
-  // until the matching UnlockBuffers. -1 without a receiver.
+  // Takes the session's level banks: no packet is half applied while the
+  // host holds them. -1 without a receiver.
   int LockBuffers(const char* who);
-  // -1 when the host holds no lock on this session.
+  // Releases one hold; -1 when the host holds none.
   int UnlockBuffers();
+  int HostHolds() const { return m_hostHeld.load(); }
   // The universe buffer of `port` through *out; 0 without a receiver,
   // 512 otherwise.
   int BufferOf(int port, uint8_t** out);
+  UNIVERSE_STORE& Levels() { return m_levels; }
 
   // Sends one control packet under SendLock on SendSfd; a failed send is
   // logged with `errorFormat` (one %d for the socket error).
@@ -75,11 +88,14 @@ class PORTS {
  private:
   void EndThread(OsThread** thread, std::atomic<OsSocket>* field);
 
+  bool m_ready = false;
+  bool m_sendLockMade = false;
   std::atomic<bool> m_stopping{false};
-  EVENT m_stopEvent;              // wakes the threads' pauses
-  CCRITICAL_SECTION m_socketLock; // publication of sockets against m_stopping
-  CCRITICAL_SECTION m_hostLock;   // held by the host between lock and unlock
-  std::atomic<int> m_hostHeld{0}; // the host's nested holds
+  EVENT m_stopEvent;               // wakes the threads' pauses
+  // Orders m_stopping against the publication of sockets and receivers.
+  CCRITICAL_SECTION m_lifeLock;
+  UNIVERSE_STORE m_levels;         // the host holds its lock between lock and unlock
+  std::atomic<int> m_hostHeld{0};  // the host's nested holds
 };
 
 // The control threads (protocol/control_threads.cpp).

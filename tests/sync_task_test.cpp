@@ -88,6 +88,7 @@ class TestTask : public CTASK {
   }
   void Run() override {
     ran = true;
+    if (quick) return;
     if (stuck) {
       for (;;) taskSleep(3);  // ignores every stop request
     }
@@ -101,6 +102,7 @@ class TestTask : public CTASK {
   int initDelayMs = 0;
   bool throwInInit = false;
   bool stuck = false;
+  bool quick = false;  // Run returns at once
   std::atomic<bool> initEntered{false};
   std::atomic<bool> ran{false};
   std::atomic<bool> exited{false};
@@ -163,6 +165,58 @@ TEST(Task, AnExceptionFromInitIsReportedAndStartStillReturns) {
   task.throwInInit = false;
   task.Start(0);
   EXPECT_EQ(task.m_state, kTaskRunning);
+}
+
+TEST(Task, ATaskThatEndsBeforeStartReturnsIsNotRunning) {
+  // Init, Run and Exit of a short task may all be over before the spawn
+  // call returns to Start; the task must not look running afterwards.
+  for (int i = 0; i < 200; ++i) {
+    TestTask task("SHORT");
+    task.quick = true;
+    task.Start(0);
+    ASSERT_EQ(task.m_endedEvent.Wait(2000), 1);
+    EXPECT_EQ(task.m_tid, kNoTask) << "run " << i;
+    EXPECT_EQ(task.m_state, kTaskEnded);
+  }
+}
+
+TEST(Task, AFailedSpawnLeavesAStoppedTask) {
+  EchoCapture echo;
+  TestTask task("NOTHREAD");
+  osRefuseCreations(1);
+  task.Start(0);
+  osRefuseCreations(0);
+  EXPECT_TRUE(echo.Contains("taskSpawn ERROR: CreateThread, taskname: NOTHREAD"));
+  EXPECT_EQ(task.m_tid, kNoTask);
+  ASSERT_EQ(task.m_endedEvent.IsSet(), 1);  // so that Stop cannot wait for ever
+  const auto start = Clock::now();
+  task.Stop(-1, -1);
+  EXPECT_LT(MsSince(start), 100);
+  task.Start(0);  // and it can be started once threads can be had again
+  EXPECT_EQ(task.m_state, kTaskRunning);
+}
+
+TEST(Task, ACancelledStartReturnsAtOnceAndANotYetInitialisedThreadNeverInits) {
+  TestTask slow("SLOWINIT");
+  slow.initDelayMs = 600;
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    slow.CancelStart();
+  });
+  const auto start = Clock::now();
+  slow.Start(0);
+  EXPECT_LT(MsSince(start), 450);
+  canceller.join();
+  EXPECT_EQ(slow.m_tid, kNoTask);
+  slow.Stop(-1, -1);  // the Init already under way finishes, then the task stops
+
+  TestTask never("NEVER");
+  never.CancelStart();
+  never.Start(0);
+  ASSERT_EQ(never.m_endedEvent.Wait(2000), 1);
+  EXPECT_FALSE(never.initEntered);
+  EXPECT_FALSE(never.ran);
+  EXPECT_EQ(never.m_tid, kNoTask);
 }
 
 TEST(Task, ABodyThatIgnoresStopIsKilledAfterTheGraceTime) {

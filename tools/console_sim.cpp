@@ -34,7 +34,9 @@ ConsoleSimulator::ConsoleSimulator(const SimOptions& options) : m_options(option
   if (m_options.interfaceAddr == 0) m_options.interfaceAddr = MakeAddress(127, 0, 0, 1);
   if (m_options.universes < 1) m_options.universes = 1;
   if (m_options.universes > 64) m_options.universes = 64;
-  m_controlGroup = ConsoleGroup(m_options.console);
+  // Spelled out here rather than taken from the driver, so that the driver's
+  // own formula is checked on the wire.
+  m_controlGroup = MakeAddress(236, 3, 3, static_cast<uint8_t>(m_options.console));
   m_dmxGroup = MakeAddress(236, 3, 2, static_cast<uint8_t>(32 + m_options.console));
   m_levels.assign(512 * static_cast<size_t>(m_options.universes), 0);
 }

@@ -135,15 +135,23 @@ void CTASK::Start(int priority) {
   ReleaseThread();
   m_endedEvent.Reset();
   m_state = kTaskInit;
-  // The identifier is known before the thread runs; setting it first means
-  // the new thread never sees itself as "not running".
+  // The identifier is known before the thread runs, so the new thread never
+  // sees itself as "not running". The spawn's result is used only when it
+  // failed: a short task may have ended (and cleared m_tid) by then.
   m_tid = reinterpret_cast<TASK_ID>(this);
-  m_tid = taskSpawn(GetName(), priority, m_options, m_stackSize, &CTASK::START, this);
-  taskDebugName(m_tid);
+  const TASK_ID spawned = taskSpawn(GetName(), priority, m_options, m_stackSize, &CTASK::START, this);
+  if (spawned == kNoTask) {
+    // No thread will ever set the ended event: the task is stopped now.
+    m_tid = kNoTask;
+    m_endedEvent.Set();
+    return;
+  }
+  taskDebugName(spawned);
   Resume();
-  // Wait until Init has moved the state on; a thread that could not be made,
-  // or that ended without finishing Init, ends the wait as well.
-  while (m_state == kTaskInit && m_tid != kNoTask && !m_endedEvent.IsSet()) taskSleep(10);
+  // Wait until Init has moved the state on; a thread that ended without
+  // finishing Init, or a cancelled start, ends the wait as well.
+  while (m_state == kTaskInit && m_tid != kNoTask && !m_endedEvent.IsSet() && !m_startCancelled.load())
+    taskSleep(10);
   if (m_state == kTaskInit) m_tid = kNoTask;
 }
 
@@ -184,10 +192,12 @@ __attribute__((no_sanitize("null"))) void CTASK::START(void* p) {
 
   bool initialised = false;
   try {
-    task->m_stopRequested = 0;
-    task->m_stopEvent.Reset();
-    task->Init();
-    initialised = true;
+    if (!task->m_startCancelled.load()) {
+      task->m_stopRequested = 0;
+      task->m_stopEvent.Reset();
+      task->Init();
+      initialised = true;
+    }
   } catch (abi::__forced_unwind&) {
     throw;
   } catch (const EXCPT& caught) {

@@ -55,8 +55,13 @@ class CTASK : public OS_CTASK {
   // task still running; waits up to `exitTimeout` ticks for Exit, then kills
   // a task still exiting. -1: no limit.
   virtual void Stop(int runTimeout, int exitTimeout);
-  // Spawns the thread and returns once Init has run (or the thread ended).
+  // Spawns the thread and returns once Init has run, the thread ended, or
+  // CancelStart was called.
   virtual void Start(int priority);
+  // From another thread: ends a Start in progress or to come at once, and a
+  // thread that has not begun its Init yet ends without running it. For an
+  // object about to be destroyed; it is not started again.
+  void CancelStart() { m_startCancelled.store(true); }
   virtual void Exit();
   virtual void Run();
   virtual void Kill();
@@ -84,6 +89,7 @@ class CTASK : public OS_CTASK {
   EVENT m_endedEvent;
   std::atomic<TASK_ID> m_tid{kNoTask};
   std::atomic<TASK_ID> m_killer{kNoTask};
+  std::atomic<bool> m_startCancelled{false};
   int32_t m_stackSize = 32768;
   int32_t m_options = 8;
 

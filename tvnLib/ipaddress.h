@@ -39,8 +39,9 @@ uint32_t ParseDottedAddress(const char* text);
 constexpr int kAddressTextSize = 20;
 const char* AddressText(uint32_t address, char* buffer);
 
-// The one process-wide buffer that every caller passes to AddressText. A
-// text in it is valid only until the next call from any thread.
+// A process-wide buffer for callers on one thread. A text in it is valid
+// only until the next call from any thread; code that may run on several
+// threads at once passes storage of its own.
 extern char AddressTextBuffer[kAddressTextSize];
 
 // The directed broadcast address of the address's classful network (class D

@@ -64,12 +64,16 @@ struct OsLockStorage {
   alignas(8) unsigned char bytes[64];
 };
 
-// REQUIRES: storage not initialised yet. ENSURES: lock free.
-void osLockInit(OsLockStorage* lock);
+// REQUIRES: storage not initialised yet. ENSURES: lock free. False when the
+// system refused the lock (it must then not be used, only destroyed).
+bool osLockInit(OsLockStorage* lock);
 // REQUIRES: lock initialised and free.
 void osLockDestroy(OsLockStorage* lock);
 // Waits without limit; the holding thread may enter again (recursive).
 void osLockEnter(OsLockStorage* lock);
+// Takes the lock when it is free or already held by the caller; false at
+// once when another thread holds it.
+bool osLockTryEnter(OsLockStorage* lock);
 // REQUIRES: held by the calling thread.
 void osLockLeave(OsLockStorage* lock);
 
@@ -198,6 +202,12 @@ void osSetEnvironment(const char* name, const char* value);
 // True where the settings are a file (POSIX), false where they are the
 // system registry (Windows).
 bool osRegistryIsFile();
+
+// Makes the next `count` creations of events (osEventCreate), locks
+// (osLockInit) and threads (osThreadCreate) fail as when the system is out
+// of resources, so that tests can reach the paths that handle it. 0 ends
+// it. Implemented once, in shared code (refusals.cpp).
+void osRefuseCreations(int count);
 
 // ---------------------------------------------------------------- library entry
 

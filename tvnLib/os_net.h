@@ -18,8 +18,10 @@ bool osNetStartup(int* grantedMajor);
 // REQUIRES: one successful osNetStartup not yet cleaned up.
 void osNetCleanup();
 
-// The calling thread's last socket error (WSAGetLastError / errno).
+// The calling thread's last socket error (WSAGetLastError / errno), and a
+// way to clear it before a call whose failure is to be told from a timeout.
 int osNetLastError();
+void osNetClearLastError();
 
 // A new IPv4 datagram socket, never 0 (0 means "no socket" to the session
 // code), or kOsInvalidSocket.
@@ -57,7 +59,9 @@ int osBind(OsSocket s, const void* addr);
 
 // Waits until `s` is readable (write false) or writable (write true).
 // timeoutUs < 0 waits without limit. Returns 1 when ready, 0 on timeout,
-// -1 on failure (for instance because another thread closed the socket).
+// -1 on failure (for instance because another thread closed the socket),
+// with the reason in osNetLastError(). Any socket number can be waited on
+// (POSIX does not use select and its FD_SETSIZE limit).
 int osSelect(OsSocket s, bool write, int64_t timeoutUs);
 
 // Receives one datagram into buf[0..capacity). Returns its length (at most

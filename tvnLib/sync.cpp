@@ -28,7 +28,7 @@ void EVENT::Reset() {
   m_state.store(0, std::memory_order_release);
 }
 
-CCRITICAL_SECTION::CCRITICAL_SECTION() { osLockInit(&m_cs); }
+CCRITICAL_SECTION::CCRITICAL_SECTION() : m_valid(osLockInit(&m_cs)) {}
 
 CCRITICAL_SECTION::~CCRITICAL_SECTION() { osLockDestroy(&m_cs); }
 
@@ -36,6 +36,18 @@ int CCRITICAL_SECTION::Lock(const char*, int32_t) {
   osLockEnter(&m_cs);
   ++m_depth;
   return 1;
+}
+
+bool CCRITICAL_SECTION::TryLockFor(int32_t waitMs) {
+  const uint32_t start = osTickCountMs();
+  for (;;) {
+    if (osLockTryEnter(&m_cs)) {
+      ++m_depth;
+      return true;
+    }
+    if (static_cast<int32_t>(osTickCountMs() - start) >= waitMs) return false;
+    osSleepMs(1);
+  }
 }
 
 void CCRITICAL_SECTION::Unlock() {

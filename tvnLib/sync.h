@@ -38,6 +38,8 @@ class EVENT : public SYNCOBJECT {
   void Set();    // flag first, then the event
   void Reset();  // event first, then the flag
   int IsSet() const { return m_state.load(std::memory_order_acquire); }
+  // False when the system refused the event.
+  bool Valid() const { return m_handle != nullptr; }
   int Release() override { return 1; }
 
   std::atomic<int32_t> m_state{0};
@@ -53,7 +55,12 @@ class CCRITICAL_SECTION {
   CCRITICAL_SECTION& operator=(const CCRITICAL_SECTION&) = delete;
 
   int Lock(const char* who = nullptr, int32_t timeout = -1);
+  // Takes the lock within `waitMs` milliseconds (0: only when free now);
+  // false when another thread held it all that time.
+  bool TryLockFor(int32_t waitMs);
   void Unlock();
+  // False when the system refused the lock.
+  bool Valid() const { return m_valid; }
 
   // Nested Lock calls of the holder not yet matched by Unlock; 0 when free.
   // Meaningful only to the holding thread.
@@ -62,6 +69,7 @@ class CCRITICAL_SECTION {
  private:
   OsLockStorage m_cs;
   int32_t m_depth = 0;
+  bool m_valid;
 };
 
 // The lockable base class of every shared runtime object.

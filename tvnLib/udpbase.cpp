@@ -62,8 +62,9 @@ void UDPBASE::Bind(const IPADDRESS& address) {
   const OsSocket s = Socket();
   if (s == kOsInvalidSocket) return;
   if (osBind(s, &address) != 0) {
-    throw EXCPT_UDP("Can't bind socket %i to port %s:%i", static_cast<int>(s),
-                    AddressText(address.address, AddressTextBuffer), address.HostPort());
+    char text[kAddressTextSize];
+    throw EXCPT_UDP("Can't bind socket %i to port %s:%i", static_cast<int>(s), AddressText(address.address, text),
+                    address.HostPort());
   }
   BoundAddr = address;
 }

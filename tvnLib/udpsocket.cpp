@@ -57,9 +57,10 @@ int UDPSENDER::SendTo(const void* data, int length, const IPADDRESS& destination
     }
     if (result == -1) {
       const int err = errno;
+      char address[kAddressTextSize];
       char text[64];
-      std::snprintf(text, sizeof text, "Cant send to %s:%X:",
-                    AddressText(destination.address, AddressTextBuffer), destination.port);
+      std::snprintf(text, sizeof text, "Cant send to %s:%X:", AddressText(destination.address, address),
+                    destination.port);
       std::fprintf(stderr, "%s: %s\n", text, osErrnoText(err));
     }
   }

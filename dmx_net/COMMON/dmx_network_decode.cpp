@@ -1,7 +1,6 @@
 #include "dmx_network_decode.h"
 
 #include <cstring>
-#include <new>
 
 #include "../../tvnLib/echo.h"
 
@@ -95,44 +94,45 @@ class BlockReader {
   const uint8_t* const m_end;
 };
 
-void FreeRings(UniverseSlot* slot) {
-  for (LevelBank& bank : slot->m_banks) {
-    delete[] bank.m_ring.m_storage;
-    bank.m_ring = RecordRing{};
-  }
-}
-
 }  // namespace
 
-DMX_DATA_CODER::DMX_DATA_CODER() : m_universes{} {}
+DMX_DATA_CODER::DMX_DATA_CODER() : DMX_DATA_CODER(nullptr) {}
+
+DMX_DATA_CODER::DMX_DATA_CODER(UNIVERSE_STORE* store)
+    : m_ownStore(store == nullptr ? new UNIVERSE_STORE : nullptr),
+      m_store(store == nullptr ? m_ownStore : store),
+      m_universes{} {}
 
 DMX_DATA_CODER::~DMX_DATA_CODER() {
   for (int i = 0; i < kUniverses; ++i) RemoveUniverse(i);
+  delete m_ownStore;
 }
 
 int DMX_DATA_CODER::AddUniverse(int index) {
   RESOURCE_LOCK lock(this, nullptr);
-  if (index < 0 || index >= kUniverses || m_universes[index] != nullptr) return 0;
-  UniverseSlot* slot = new (std::nothrow) UniverseSlot;
-  if (slot == nullptr) return 0;
-  slot->m_universe = index;
-  for (LevelBank& bank : slot->m_banks) {
-    std::memset(bank.m_levels, 0, sizeof bank.m_levels);
-    bank.m_ring = RecordRing{};
-    bank.m_ring.m_storage = new (std::nothrow) uint8_t[2 * kRingSlotSize]();
-    if (bank.m_ring.m_storage != nullptr) bank.m_ring.m_slots = 2;
-  }
+  UniverseSlot* slot = m_store->Slot(index);
+  if (slot == nullptr || m_universes[index] != nullptr) return 0;
   slot->m_enabled = 1;
   m_universes[index] = slot;
   return 1;
 }
 
 int DMX_DATA_CODER::RemoveUniverse(int index) {
+  // Only a coder's own store is cleared here; a session clears its store
+  // itself, with a bounded wait for the host.
+  RESOURCE_LOCK levels(m_ownStore != nullptr ? &m_ownStore->Guard() : nullptr, nullptr);
   RESOURCE_LOCK lock(this, nullptr);
   if (index < 0 || index >= kUniverses || m_universes[index] == nullptr) return 0;
-  FreeRings(m_universes[index]);
-  delete m_universes[index];
+  UniverseSlot* slot = m_universes[index];
   m_universes[index] = nullptr;
+  if (m_ownStore != nullptr) {
+    for (LevelBank& bank : slot->m_banks) {
+      std::memset(bank.m_levels, 0, sizeof bank.m_levels);
+      if (bank.m_ring.m_storage != nullptr)
+        std::memset(bank.m_ring.m_storage, 0, static_cast<size_t>(bank.m_ring.m_slots) * kRingSlotSize);
+      bank.m_ring.m_next = 0;
+    }
+  }
   return 1;
 }
 
@@ -146,6 +146,8 @@ uint8_t* DMX_DATA_CODER::LevelsOf(int index) const {
 }
 
 void DMX_DATA_CODER::Decode(const uint8_t* payload, int length) {
+  RESOURCE_LOCK levels(&m_store->Guard(), nullptr);
+  m_store->ClearIfPending();
   RESOURCE_LOCK lock(this, nullptr);
   if (payload == nullptr || length < 12) return;
   const uint8_t* const end = payload + length;

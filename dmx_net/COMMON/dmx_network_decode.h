@@ -1,51 +1,37 @@
 // The decoder of DMX_DATA_NEW payloads into per-universe level banks.
 //
-// The coder lives inside the DMX receiver. Its lock (the RESOURCE base) is
-// held while it changes the universe table or levels: by Decode on the
-// receiver's task thread, by AddUniverse / RemoveUniverse on the thread
-// that manages the session, and by the host between LockPortBuffer and
-// UnlockPortBuffer, so the host never sees a half-applied packet.
+// The coder lives inside the DMX receiver and writes into a UNIVERSE_STORE:
+// the session's (which outlives every receiver) or one of its own. Its own
+// lock (the RESOURCE base) guards the universe table: AddUniverse and
+// RemoveUniverse on the thread that manages the session, Decode on the
+// receiver's task thread. Decode also holds the store's lock, which the host
+// holds between LockPortBuffer and UnlockPortBuffer, so the host never sees
+// a half-applied packet. Lock order: the store's lock, then the coder's.
 #pragma once
 
 #include <cstdint>
 
 #include "../../tvnLib/sync.h"
-
-constexpr int kUniverses = 64;
-constexpr int kChannels = 512;
-constexpr int kBanks = 4;
-constexpr int kRingSlotSize = 256;
-
-// The latest raw records of a bank, each slot starting with its length.
-struct RecordRing {
-  int32_t m_slots = 0;  // 0 when the storage could not be had
-  int32_t m_next = 0;
-  uint8_t* m_storage = nullptr;  // m_slots * 256 bytes, owned
-};
-
-struct LevelBank {
-  uint8_t m_levels[kChannels];  // channel 0 first
-  RecordRing m_ring;
-};
-
-struct UniverseSlot {
-  int32_t m_universe;
-  LevelBank m_banks[kBanks];  // Decode writes banks 1 and 2
-  int32_t m_enabled;          // 0: Decode skips the universe's block
-};
+#include "universe_store.h"
 
 class DMX_DATA_CODER : public RESOURCE {
  public:
+  // Writing into `store`, which must outlive the coder and which the coder
+  // never clears; with null (or none) into a store of its own (levels 0).
   DMX_DATA_CODER();
+  explicit DMX_DATA_CODER(UNIVERSE_STORE* store);
   ~DMX_DATA_CODER() override;  // removes all universes
+  DMX_DATA_CODER(const DMX_DATA_CODER&) = delete;
+  DMX_DATA_CODER& operator=(const DMX_DATA_CODER&) = delete;
 
-  // Creates universe `index` (0..63) with two ring slots per bank; 1 when
-  // created, 0 when present already or out of range.
+  // Enables universe `index` (0..63), two ring slots per bank; 1 when
+  // enabled, 0 when present already or out of range.
   int AddUniverse(int index);
-  // 1 when universe `index` was removed, else 0.
+  // 1 when universe `index` was removed, else 0. With a store of its own
+  // the universe's levels go back to 0.
   int RemoveUniverse(int index);
 
-  // Applies one DMX_DATA_NEW payload of `length` bytes under the lock. Reads
+  // Applies one DMX_DATA_NEW payload of `length` bytes under both locks. Reads
   // nothing beyond `length` bytes and writes nothing outside a bank or ring
   // slot; after a malformed block the rest of the packet is dropped (levels
   // already applied stay).
@@ -57,6 +43,10 @@ class DMX_DATA_CODER : public RESOURCE {
   // REQUIRES: the caller holds the lock.
   uint8_t* LevelsOf(int index) const;
 
+  UNIVERSE_STORE& Store() const { return *m_store; }
+
  private:
+  UNIVERSE_STORE* m_ownStore;  // null when writing into a session's store
+  UNIVERSE_STORE* m_store;
   UniverseSlot* m_universes[kUniverses];
 };

@@ -6,6 +6,7 @@
 // destination (IP_PKTINFO), which osRecvFrom hands to the caller.
 #include <arpa/inet.h>
 #include <errno.h>
+#include <poll.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/select.h>
@@ -34,6 +35,7 @@ bool osNetStartup(int* grantedMajor) {
 void osNetCleanup() {}
 
 int osNetLastError() { return errno; }
+void osNetClearLastError() { errno = 0; }
 
 OsSocket osUdpSocket() {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -109,24 +111,25 @@ int osBind(OsSocket s, const void* addr) {
 }
 
 int osSelect(OsSocket s, bool write, int64_t timeoutUs) {
-  const int fd = Fd(s);
-  if (fd < 0 || fd >= FD_SETSIZE) {
+  pollfd entry{Fd(s), static_cast<short>(write ? POLLOUT : POLLIN), 0};
+  // poll's own limit is whole milliseconds: round up, so that a short wait
+  // never becomes a poll that returns at once.
+  const int limitMs = timeoutUs < 0 ? -1
+                      : timeoutUs > 2000000000LL * 1000 ? 2000000000
+                                                        : static_cast<int>((timeoutUs + 999) / 1000);
+  int result;
+  do {
+    result = poll(&entry, 1, limitMs);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) return -1;
+  if (result == 0) return 0;
+  if ((entry.revents & POLLNVAL) != 0) {
     errno = EBADF;
     return -1;
   }
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(fd, &set);
-  timeval tv;
-  timeval* limit = nullptr;
-  if (timeoutUs >= 0) {
-    tv.tv_sec = static_cast<time_t>(timeoutUs / 1000000);
-    tv.tv_usec = static_cast<suseconds_t>(timeoutUs % 1000000);
-    limit = &tv;
-  }
-  const int result = select(fd + 1, write ? nullptr : &set, write ? &set : nullptr, nullptr, limit);
-  if (result < 0) return -1;
-  return FD_ISSET(fd, &set) ? 1 : 0;
+  // A woken (shut down) or failed socket counts as ready: the following
+  // receive or send reports what happened.
+  return 1;
 }
 
 int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination) {

@@ -25,6 +25,7 @@
 
 #include "../ctask.h"
 #include "../os.h"
+#include "../refusals.h"
 #include "../tvn_assert.h"
 #include "deadline.h"
 
@@ -90,6 +91,10 @@ int NiceOf(int priority) {
 
 OsThread* osThreadCreate(OsThreadEntry entry, void* arg, uint32_t stackSize, bool suspended,
                          uint32_t* threadId) {
+  if (CreationRefused()) {
+    errno = EAGAIN;
+    return nullptr;
+  }
   OsThread* t = new OsThread;
   t->entry = entry;
   t->arg = arg;

@@ -13,8 +13,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "../os.h"
+#include "../refusals.h"
 #include "deadline.h"
 
 static_assert(sizeof(pthread_mutex_t) <= sizeof(OsLockStorage), "mutex fits");
@@ -69,15 +71,18 @@ namespace {
 pthread_mutex_t* Mutex(OsLockStorage* lock) { return reinterpret_cast<pthread_mutex_t*>(lock->bytes); }
 }  // namespace
 
-void osLockInit(OsLockStorage* lock) {
+bool osLockInit(OsLockStorage* lock) {
   pthread_mutexattr_t attr;
   pthread_mutexattr_init(&attr);
   pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-  pthread_mutex_init(Mutex(lock), &attr);
+  // A refused lock is still initialised, so that destroying it is safe.
+  const int rc = pthread_mutex_init(Mutex(lock), &attr);
   pthread_mutexattr_destroy(&attr);
+  return rc == 0 && !CreationRefused();
 }
 void osLockDestroy(OsLockStorage* lock) { pthread_mutex_destroy(Mutex(lock)); }
 void osLockEnter(OsLockStorage* lock) { pthread_mutex_lock(Mutex(lock)); }
+bool osLockTryEnter(OsLockStorage* lock) { return pthread_mutex_trylock(Mutex(lock)) == 0; }
 void osLockLeave(OsLockStorage* lock) { pthread_mutex_unlock(Mutex(lock)); }
 
 namespace {
@@ -95,7 +100,9 @@ PosixEvent* EventOf(OsHandle h) { return static_cast<PosixEvent*>(h); }
 }  // namespace
 
 OsHandle osEventCreate(bool manualReset, bool initiallySet) {
-  PosixEvent* e = new PosixEvent;
+  if (CreationRefused()) return nullptr;
+  PosixEvent* e = new (std::nothrow) PosixEvent;
+  if (e == nullptr) return nullptr;
   pthread_mutex_init(&e->mutex, nullptr);
   pthread_condattr_t attr;
   pthread_condattr_init(&attr);

@@ -73,6 +73,7 @@ bool osNetStartup(int* grantedMajor) {
 void osNetCleanup() { WSACleanup(); }
 
 int osNetLastError() { return WSAGetLastError(); }
+void osNetClearLastError() { WSASetLastError(0); }
 
 OsSocket osUdpSocket() {
   const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);

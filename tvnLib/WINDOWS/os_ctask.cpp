@@ -12,6 +12,7 @@
 
 #include "../ctask.h"
 #include "../os.h"
+#include "../refusals.h"
 #include "../tvn_assert.h"
 
 struct OsThread {
@@ -56,6 +57,10 @@ LONG CALLBACK ContinueNamingException(EXCEPTION_POINTERS* info) {
 
 OsThread* osThreadCreate(OsThreadEntry entry, void* arg, uint32_t stackSize, bool suspended,
                          uint32_t* threadId) {
+  if (CreationRefused()) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   OsThread* t = new OsThread;
   t->entry = entry;
   t->arg = arg;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "../os.h"
+#include "../refusals.h"
 
 static_assert(sizeof(CRITICAL_SECTION) <= sizeof(OsLockStorage), "critical section fits");
 
@@ -33,12 +34,18 @@ namespace {
 CRITICAL_SECTION* Cs(OsLockStorage* lock) { return reinterpret_cast<CRITICAL_SECTION*>(lock->bytes); }
 }  // namespace
 
-void osLockInit(OsLockStorage* lock) { InitializeCriticalSection(Cs(lock)); }
+// A refused lock is still initialised, so that destroying it is safe.
+bool osLockInit(OsLockStorage* lock) {
+  const bool made = InitializeCriticalSectionAndSpinCount(Cs(lock), 0) != 0;
+  return made && !CreationRefused();
+}
+bool osLockTryEnter(OsLockStorage* lock) { return TryEnterCriticalSection(Cs(lock)) != 0; }
 void osLockDestroy(OsLockStorage* lock) { DeleteCriticalSection(Cs(lock)); }
 void osLockEnter(OsLockStorage* lock) { EnterCriticalSection(Cs(lock)); }
 void osLockLeave(OsLockStorage* lock) { LeaveCriticalSection(Cs(lock)); }
 
 OsHandle osEventCreate(bool manualReset, bool initiallySet) {
+  if (CreationRefused()) return nullptr;
   return CreateEventA(nullptr, manualReset, initiallySet, nullptr);
 }
 bool osEventSet(OsHandle event) { return SetEvent(event) != 0; }

@@ -1,0 +1,164 @@
+// Sessions on a bad day: a host that keeps the buffers locked, a console
+// that shuts down and accepts under it, sessions destroyed in the middle of
+// an acceptance, a system that refuses events, a socket whose waits fail.
+#include <ctime>
+
+#include "support/platform.h"
+#include "support/session_fixture.h"
+#include "tvnLib/ctask.h"
+
+namespace {
+
+std::vector<uint8_t> Pattern(uint8_t seed) {
+  std::vector<uint8_t> levels(512);
+  for (int c = 0; c < 512; ++c) levels[c] = static_cast<uint8_t>(seed + c * 3);
+  return levels;
+}
+
+bool AllZero(const uint8_t* p) {
+  for (int c = 0; c < 512; ++c)
+    if (p[c] != 0) return false;
+  return true;
+}
+
+TEST_F(Session, AHostThatKeepsTheBuffersLockedNeverStopsTheControlDialogue) {
+  LoopbackSettings(6);
+  auto sim = Simulator(6);
+  PDI pdi = Record(6);
+  ASSERT_EQ(Connect(&pdi), 6);
+  ASSERT_TRUE(Eventually([] { return GetNumChannels(6, 0) == 512; }));
+  ASSERT_TRUE(Delivered(*sim, 6, 0, Pattern(1)));
+
+  // The host takes the buffers and does not give them back.
+  ASSERT_EQ(LockPortBuffer(6, 0), 0);
+  uint8_t* held = nullptr;
+  ASSERT_EQ(GetPortBuffer(6, 0, &held), 512);
+  ASSERT_NE(held, nullptr);
+
+  // Shutdown and acceptance are still handled, and the heartbeat says so.
+  sim->SendShutdown();
+  EXPECT_TRUE(Eventually([] { return GetNumChannels(6, 0) == 0; }));
+  EXPECT_TRUE(Eventually([&] { return LastReceiving(*sim) == 0; }, 3000));
+  EXPECT_TRUE(Eventually([&] { return echo.Contains("StopSniffer: the host holds the buffers of 6"); }));
+  sim->SendAccept();
+  EXPECT_TRUE(Eventually([] { return GetNumChannels(6, 0) == 512; }));
+  EXPECT_TRUE(Eventually([&] { return LastReceiving(*sim) == 1; }, 3000));
+
+  // The clear that had to wait is done when the host lets go: the new
+  // receiver's levels start at 0 at the address the host already has.
+  EXPECT_EQ(UnlockPortBuffer(6, 0), 0);
+  EXPECT_TRUE(AllZero(held));
+  uint8_t* again = nullptr;
+  ASSERT_EQ(GetPortBuffer(6, 0, &again), 512);
+  EXPECT_EQ(again, held);
+  EXPECT_TRUE(Delivered(*sim, 6, 0, Pattern(2)));
+
+  // A Disconnect while the host still holds the buffers ends promptly.
+  ASSERT_EQ(LockPortBuffer(6, 0), 0);
+  const auto start = Clock::now();
+  Disconnect(6);
+  EXPECT_LT(MsSince(start), 2500);
+  EXPECT_EQ(FindPortMap(6), nullptr);
+}
+
+TEST_F(Session, AnAddressFromAnEarlierReceiverStaysTheSessionsAndReadsZerosAfterShutdown) {
+  LoopbackSettings(4);
+  auto sim = Simulator(4, true, 4);
+  PDI pdi = Record(4);
+  ASSERT_EQ(Connect(&pdi), 4);
+  ASSERT_TRUE(Eventually([] { return GetNumChannels(4, 0) == 512; }));
+  ASSERT_TRUE(Delivered(*sim, 4, 3, Pattern(7)));
+  uint8_t* kept = nullptr;
+  ASSERT_EQ(GetPortBuffer(4, 3, &kept), 512);
+
+  sim->SendShutdown();
+  ASSERT_TRUE(Eventually([] { return GetNumChannels(4, 0) == 0; }));
+  // Memory the session still owns, never freed; cleared once the receiver
+  // has gone (read under the banks' lock, as the clear takes it).
+  RESOURCE& banks = FindPortMap(4)->Levels().Guard();
+  EXPECT_TRUE(Eventually([&] {
+    RESOURCE_LOCK hold(&banks, nullptr);
+    return AllZero(kept);
+  }));
+
+  sim->SendAccept();
+  ASSERT_TRUE(Eventually([] { return GetNumChannels(4, 0) == 512; }));
+  uint8_t* now = nullptr;
+  ASSERT_EQ(GetPortBuffer(4, 3, &now), 512);
+  EXPECT_EQ(now, kept);
+  EXPECT_TRUE(Delivered(*sim, 4, 3, Pattern(9)));
+  EXPECT_EQ(std::vector<uint8_t>(kept, kept + 512), Pattern(9));
+}
+
+TEST_F(Session, ASessionDestroyedDuringAnAcceptanceEndsPromptlyAndKeepsNoReceiver) {
+  LoopbackSettings(5);
+  auto sim = Simulator(5, /*accept=*/false);
+  for (int cycle = 0; cycle < 12; ++cycle) {
+    PORTS* session = new PORTS(5);
+    ASSERT_TRUE(Eventually([&] { return session->StateRcvSfd != 0; }));
+    sim->SendAccept();
+    // Across the acceptance: before, during and after the 100 ms pause and
+    // the receiver's start.
+    std::this_thread::sleep_for(std::chrono::milliseconds(cycle * 15));
+    const auto start = Clock::now();
+    delete session;
+    EXPECT_LT(MsSince(start), 2000) << "cycle " << cycle;
+    EXPECT_EQ(pAllTasks, nullptr) << "a receiver outlived its session, cycle " << cycle;
+  }
+  // A stopping heartbeat sender ends without an error line.
+  EXPECT_EQ(echo.Count("sendto error"), 0);
+}
+
+TEST_F(Session, AShutdownWithoutAReceiverOnlyLogs) {
+  LoopbackSettings(3);
+  auto sim = Simulator(3, /*accept=*/false);
+  PORTS session(3);
+  ASSERT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 1, 3000));
+  const size_t before = echo.Messages().size();
+  sim->SendShutdown();
+  ASSERT_TRUE(Eventually([&] { return echo.Contains("RECEIVED PD_SHUTDOWN"); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(echo.Messages().size(), before + 1);
+  EXPECT_FALSE(session.HasSniffer());
+  EXPECT_EQ(LastReceiving(*sim), 0);
+}
+
+TEST_F(Session, ASessionWhoseEventsAreRefusedFailsItsConnectAtOnce) {
+  LoopbackSettings(2);
+  auto sim = Simulator(2);
+  PDI pdi = Record(2);
+  for (int refused : {1, 2, 4, 5}) {
+    // The session's creations in order: stop event, life lock, level lock,
+    // connect event, send lock. Refusing the first n reaches each check.
+    osRefuseCreations(refused);
+    const auto start = Clock::now();
+    EXPECT_EQ(Connect(&pdi), 0xFFFF) << refused;
+    osRefuseCreations(0);
+    EXPECT_LT(MsSince(start), 1000) << refused;
+  }
+  EXPECT_TRUE(echo.Contains("PORTS 2: couldn't create the session's events and locks"));
+  EXPECT_TRUE(echo.Contains("AddPortMap nicht erkannt (session not set up)"));
+  EXPECT_TRUE(sim->ControlPackets().empty());  // no thread ever ran
+  EXPECT_EQ(Connect(&pdi), 2);                   // and nothing is left behind
+}
+
+// Process time of the whole test program, in milliseconds.
+double CpuMs() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+TEST_F(Session, AWaitThatFailsAtOnceIsReportedOnceAndNeverSpins) {
+  LoopbackSettings(7);
+  auto sim = Simulator(7, /*accept=*/false);
+  PORTS session(7);
+  ASSERT_TRUE(Eventually([&] { return session.StateRcvSfd != 0; }));
+  ASSERT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 1, 3000));
+  const OsSocket s = session.StateRcvSfd;
+  const double cpuBefore = CpuMs();
+  BreakSocket(s);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  const double cpu = CpuMs() - cpuBefore;
+  RepairSocket(s);
+  EXPECT_EQ(echo.Count("StateRcv: SelectRead Error (errno=="), 1);
+  EXPECT_LT(cpu, 400.0) << "the state receiver spins on its failed wait";
+}
+
+}  // namespace
