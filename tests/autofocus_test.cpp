@@ -2,9 +2,11 @@
 // console simulator.
 #include "support/driver_fixture.h"
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 
+#include "sessions/ports.h"
 #include "tools/autofocus_args.h"
 #include "tools/console_sim.h"
 
@@ -257,26 +259,40 @@ TEST_F(Autofocus, BadHostBuffersAreReportedAndNothingIsSent) {
   EXPECT_TRUE(Received().empty());
 }
 
-TEST_F(Autofocus, PacketsAndHeartbeatsNeverInterleave) {
+TEST_F(Autofocus, NoSendStartsWhileAnotherHoldsTheSendLock) {
   Connected(1);
-  std::vector<ChannelLevel> levels(300, ChannelLevel{5, 9, 0});
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
-  int calls = 0;
-  while (std::chrono::steady_clock::now() < until) {
-    SetBlindAFChannelData(11, 0, 300, levels.data());  // three packets a call
-    ++calls;
+  ASSERT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 1, 3000));
+  PORTS* session = FindPortMap(11);
+  std::vector<ChannelLevel> levels(1, ChannelLevel{5, 9, 0});
+  osLockEnter(&session->SendLock);
+  const size_t before = sim->ControlPackets().size();
+  std::atomic<bool> sent{false};
+  std::thread host([&] {
+    SetBlindAFChannelData(11, 0, 1, levels.data());
+    sent = true;
+  });
+  // Longer than a heartbeat period: neither the packet nor a heartbeat goes.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_FALSE(sent);
+  EXPECT_EQ(sim->ControlPackets().size(), before);
+  osLockLeave(&session->SendLock);
+  host.join();
+  EXPECT_EQ(Received(1).size(), 1u);
+  EXPECT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 3, 3000));
+}
+
+TEST_F(Autofocus, AStartChannelOfMinusOneOrZeroOffsetsNothing) {
+  Connected(1);
+  std::vector<ChannelLevel> levels(1, ChannelLevel{7, 1, 0});
+  for (int32_t start : {-1, 0, 1}) {
+    SendStartChannel(11, 0, start);
+    SetBlindAFChannelData(11, 0, 1, levels.data());
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  int heartbeats = 0, autofocus = 0;
-  for (const SimControlPacket& p : sim->ControlPackets()) {
-    EXPECT_EQ(p.length, 556);
-    EXPECT_EQ(p.signature, 5600u);
-    heartbeats += p.type == PD_HEARTBEAT ? 1 : 0;
-    autofocus += p.type == PD_BLIND_AF_DMX ? 1 : 0;
-  }
-  EXPECT_GE(heartbeats, 2);
-  EXPECT_GT(autofocus, 100);
-  EXPECT_LE(autofocus, 3 * calls);
+  const auto packets = Received(3);
+  ASSERT_EQ(packets.size(), 3u);
+  EXPECT_EQ(Le16(packets[0].bytes, 44), 6);  // channel 7 is channel 6 counted from 0
+  EXPECT_EQ(Le16(packets[1].bytes, 44), 6);
+  EXPECT_EQ(Le16(packets[2].bytes, 44), 7);
 }
 
 }  // namespace

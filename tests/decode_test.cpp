@@ -121,6 +121,42 @@ TEST_F(Decoder, AMalformedBlockDropsTheRestButKeepsWhatWasApplied) {
   Decode(Bytes{0, 0, 0, 0, 1, 0});  // shorter than its mask
 }
 
+TEST_F(Decoder, AFullGroupMaskWithOneGroupNotFullTakesTheGroupByGroupPath) {
+  // M0 names block 0; M1 = 0xFF names all eight groups, but group 1 is not
+  // full (M2 = 0xFE): the 64-channel shortcut must not apply.
+  Bytes records = {0x01, 0x01, 0xFF, 0xFF};  // type 1, M0, M1, group 0's M2
+  for (int c = 0; c < 8; ++c) records.push_back(static_cast<uint8_t>(0x10 + c));
+  records.push_back(0xFE);  // group 1: channels 9..15
+  for (int c = 1; c < 8; ++c) records.push_back(static_cast<uint8_t>(0x20 + c));
+  for (int g = 2; g < 8; ++g) {
+    records.push_back(0xFF);
+    for (int c = 0; c < 8; ++c) records.push_back(static_cast<uint8_t>(0x30 + g));
+  }
+  // A second, empty level record, so that 72 bytes follow M1 as in a full
+  // block and only the group mask tells the two apart.
+  records.push_back(0x01);
+  records.push_back(0x00);
+  Decode(OneBlock(12, records));
+  EXPECT_EQ(Level(12, 0), 0x10);
+  EXPECT_EQ(Level(12, 7), 0x17);
+  EXPECT_EQ(Level(12, 8), 0);  // not named by group 1's mask
+  EXPECT_EQ(Level(12, 9), 0x21);
+  EXPECT_EQ(Level(12, 15), 0x27);
+  EXPECT_EQ(Level(12, 16), 0x32);
+  EXPECT_EQ(Level(12, 63), 0x37);
+  EXPECT_EQ(NonZero(12), 63);
+}
+
+TEST_F(Decoder, ARawRecordLongerThanItsBlockIsDroppedWithTheRest) {
+  // The record claims 9 bytes; its block holds 3 after the length byte.
+  Decode(BuildDmxPayload({UniverseBlock{13, {0x03, 0x09, 0xB1, 0xB2, 0xB3}},
+                          UniverseBlock{14, {0x01, 0x01, 0x01, 0x01, 0x44}}}));
+  const RecordRing& ring = coder.Universe(13)->m_banks[1].m_ring;
+  EXPECT_EQ(ring.m_next, 0);
+  EXPECT_EQ(ring.m_storage[0], 0);
+  EXPECT_EQ(Level(14, 0), 0);
+}
+
 TEST_F(Decoder, RawRecordsFillTheTwoSlotRingInTurn) {
   Decode(OneBlock(0, {0x03, 0x02, 0xA1, 0xA2}));
   Decode(OneBlock(0, {0x03, 0x01, 0xB1}));

@@ -110,9 +110,9 @@ TEST_F(Session, ASessionDestroyedDuringAnAcceptanceEndsPromptlyAndKeepsNoReceive
 }
 
 TEST_F(Session, AShutdownWithoutAReceiverOnlyLogs) {
-  LoopbackSettings(3);
-  auto sim = Simulator(3, /*accept=*/false);
-  PORTS session(3);
+  LoopbackSettings(31);
+  auto sim = Simulator(31, /*accept=*/false);  // the highest group, 236.3.3.31
+  PORTS session(31);
   ASSERT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 1, 3000));
   const size_t before = echo.Messages().size();
   sim->SendShutdown();
@@ -142,21 +142,36 @@ TEST_F(Session, ASessionWhoseEventsAreRefusedFailsItsConnectAtOnce) {
   EXPECT_EQ(Connect(&pdi), 2);                   // and nothing is left behind
 }
 
+TEST_F(Session, ControlThreadsThatCannotOpenTheirSocketsEndWithMinusOneAndSendNothing) {
+  LoopbackSettings(9);
+  auto sim = Simulator(9, /*accept=*/false);
+  if (!RefuseNewDescriptors()) GTEST_SKIP() << "the platform cannot refuse new sockets";
+  PORTS session(9);
+  const bool ended = Eventually([&] { return session.StateRcvExit == -1 && session.HeartbeatExit == -1; });
+  RestoreOpenFiles();
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(echo.Contains("Couldn't open socket\nfor state receiver! (errno 24)"));
+  EXPECT_TRUE(echo.Contains("Couldn't open socket\nfor heartbeat sender! (errno 24)"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_TRUE(sim->ControlPackets().empty());
+}
+
 // Process time of the whole test program, in milliseconds.
 double CpuMs() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 TEST_F(Session, AWaitThatFailsAtOnceIsReportedOnceAndNeverSpins) {
   LoopbackSettings(7);
-  auto sim = Simulator(7, /*accept=*/false);
-  PORTS session(7);
+  PORTS session(7);  // no console: nothing else in the process waits
   ASSERT_TRUE(Eventually([&] { return session.StateRcvSfd != 0; }));
-  ASSERT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 1, 3000));
-  const OsSocket s = session.StateRcvSfd;
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // past its set-up
+  FailSocketWaits(session.StateRcvSfd);
+  // The wait under way ends at its 2 s limit; every later one fails at once.
+  const bool reported = Eventually([&] { return echo.Contains("StateRcv: SelectRead Error (errno=="); }, 3000);
   const double cpuBefore = CpuMs();
-  BreakSocket(s);
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   const double cpu = CpuMs() - cpuBefore;
-  RepairSocket(s);
+  RestoreSocketWaits();
+  EXPECT_TRUE(reported);
   EXPECT_EQ(echo.Count("StateRcv: SelectRead Error (errno=="), 1);
   EXPECT_LT(cpu, 400.0) << "the state receiver spins on its failed wait";
 }

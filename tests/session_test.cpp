@@ -157,7 +157,7 @@ TEST_F(Session, EachSessionHearsOnlyItsOwnConsole) {
   LoopbackSettings(1, 2);
   auto one = Simulator(1);
   auto two = Simulator(2, /*accept=*/false);
-  PDI pdi1 = Record(1), pdi2 = Record(2);
+  PDI pdi1 = Record(1);
   ASSERT_EQ(Connect(&pdi1), 1);
   ASSERT_TRUE(Eventually([] { return GetNumChannels(1, 0) == 512; }));
   // While console 2 is asked, console 1 keeps accepting and console 2 sends
@@ -170,11 +170,14 @@ TEST_F(Session, EachSessionHearsOnlyItsOwnConsole) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   });
-  EXPECT_EQ(Connect(&pdi2), 0xFFFF);
+  {
+    PORTS second(2);  // asked but never accepting
+    EXPECT_EQ(osWait(second.hconnect_event, 1500), kOsWaitTimeout);
+    EXPECT_FALSE(second.HasSniffer());
+  }
   busy = false;
   noise.join();
   EXPECT_TRUE(Eventually([] { return GetNumChannels(1, 0) == 512; }));
-  EXPECT_EQ(FindPortMap(2), nullptr);
 }
 
 TEST_F(Session, ClearingTheMapDeletesSessionsInAscendingOrder) {
@@ -225,7 +228,7 @@ TEST_F(Session, TheHostReadsCleanlyWhileTheConsoleShutsDownAndAcceptsAgain) {
     Disconnect(9);
   });
   ASSERT_TRUE(Eventually([&] { return connected.load(); }, 6000));
-  for (int cycle = 0; cycle < 100; ++cycle) {
+  for (int cycle = 0; cycle < 40; ++cycle) {
     sim->SendShutdown();
     std::this_thread::sleep_for(std::chrono::milliseconds(15));
     sim->SendAccept();
@@ -234,7 +237,7 @@ TEST_F(Session, TheHostReadsCleanlyWhileTheConsoleShutsDownAndAcceptsAgain) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   done = true;
   host.join();
-  EXPECT_GT(reads.load(), 1000);
+  EXPECT_GT(reads.load(), 500);
   EXPECT_GT(echo.Count("RECEIVED PD_SHUTDOWN"), 0);
 }
 

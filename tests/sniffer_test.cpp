@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "protocol/dmx_sniffer.h"
+#include "protocol/pd_packet.h"
 #include "support/echo_capture.h"
 #include "tools/dmx_encode.h"
 #include "tvnLib/ipaddress.h"
@@ -26,7 +28,9 @@ class DmxSender {
   }
   ~DmxSender() { osSocketClose(m_socket); }
   void Send(int console, const std::vector<uint8_t>& datagram) {
-    const IPADDRESS to(DmxPort, DmxGroup(console));
+    // The group spelled out, not the receiver's own formula.
+    const std::string group = "236.3.2." + std::to_string(32 + console);
+    const IPADDRESS to(DmxPort, ParseDottedAddress(group.c_str()));
     osSendTo(m_socket, datagram.data(), static_cast<int>(datagram.size()), &to);
   }
 
@@ -42,6 +46,16 @@ std::vector<uint8_t> OneLevel(int universe, int channel, uint8_t level) {
   std::vector<uint8_t> records;
   AppendLevelRecord(records, levels, previous);
   return BuildDmxDatagram({UniverseBlock{universe, records}});
+}
+
+TEST(Groups, ControlAndDmxGroupsAreTheLiteralAddresses) {
+  EXPECT_EQ(ConsoleGroup(1), ParseDottedAddress("236.3.3.1"));
+  EXPECT_EQ(ConsoleGroup(7), ParseDottedAddress("236.3.3.7"));
+  EXPECT_EQ(ConsoleGroup(31), ParseDottedAddress("236.3.3.31"));
+  for (int console = 1; console <= 31; ++console) {
+    const std::string text = "236.3.2." + std::to_string(32 + console);
+    EXPECT_EQ(DmxGroup(console), ParseDottedAddress(text.c_str())) << text;
+  }
 }
 
 // Waits until `predicate` holds, up to two seconds.

@@ -12,9 +12,14 @@ bool EchoReachesStderr();
 // the expected output of a death test.
 inline std::string OnStderr(const std::string& text) { return EchoReachesStderr() ? text : ""; }
 
-// Makes every wait on socket `s` fail at once, as a socket closed under its
-// waiter does; RepairSocket puts a working socket back under the same
-// number, so that its owner can still close it. (POSIX closes the number
-// and later reuses it; Windows closes the socket and leaves it closed.)
-void BreakSocket(intptr_t s);
-void RepairSocket(intptr_t s);
+// Makes every wait on socket `s` fail at once until RestoreSocketWaits.
+// POSIX: the descriptor limit drops to 0, so that every poll in the process
+// fails with EINVAL while the socket itself stays untouched. Windows: the
+// socket is closed under its waiter (and stays closed).
+void FailSocketWaits(intptr_t s);
+void RestoreSocketWaits();
+
+// Lets the process open no further files or sockets until RestoreOpenFiles
+// (POSIX, through its descriptor limit); false where that cannot be done.
+bool RefuseNewDescriptors();
+void RestoreOpenFiles();

@@ -2,13 +2,32 @@
 
 bool EchoReachesStderr() { return true; }
 
-#include <sys/socket.h>
+#include <fcntl.h>
 #include <unistd.h>
+#include <sys/resource.h>
 
-void BreakSocket(intptr_t s) { close(static_cast<int>(s)); }
+namespace {
+rlimit g_savedLimit;
+}  // namespace
 
-void RepairSocket(intptr_t s) {
-  const int fresh = socket(AF_INET, SOCK_DGRAM, 0);
-  dup2(fresh, static_cast<int>(s));
-  close(fresh);
+bool RefuseNewDescriptors() {
+  if (getrlimit(RLIMIT_NOFILE, &g_savedLimit) != 0) return false;
+  // The lowest free descriptor becomes the limit: no new one can be had.
+  const int probe = open("/dev/null", O_RDONLY);
+  if (probe < 0) return false;
+  close(probe);
+  rlimit tight = g_savedLimit;
+  tight.rlim_cur = static_cast<rlim_t>(probe);
+  return setrlimit(RLIMIT_NOFILE, &tight) == 0;
 }
+
+void RestoreOpenFiles() { setrlimit(RLIMIT_NOFILE, &g_savedLimit); }
+
+void FailSocketWaits(intptr_t) {
+  getrlimit(RLIMIT_NOFILE, &g_savedLimit);
+  rlimit none = g_savedLimit;
+  none.rlim_cur = 0;
+  setrlimit(RLIMIT_NOFILE, &none);
+}
+
+void RestoreSocketWaits() { RestoreOpenFiles(); }

@@ -4,6 +4,9 @@ bool EchoReachesStderr() { return false; }
 
 #include <winsock2.h>
 
-void BreakSocket(intptr_t s) { closesocket(static_cast<SOCKET>(s)); }
+void FailSocketWaits(intptr_t s) { closesocket(static_cast<SOCKET>(s)); }
 
-void RepairSocket(intptr_t) {}
+void RestoreSocketWaits() {}
+
+bool RefuseNewDescriptors() { return false; }
+void RestoreOpenFiles() {}
