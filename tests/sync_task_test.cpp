@@ -319,6 +319,24 @@ TEST(TaskDeathTest, ProgrammingErrorsEndTheProcessThroughTheAssertion) {
         taskSleep(300);
       },
       testing::ExitedWithCode(0), OnStderr("Assertion failed: !isActiveTask\\(\\),\nFile: tvnLib/ctask.cpp\nLine: 225"));
+  // An assertion raised on a task's thread while the task list's guard is
+  // held: the echo line must not need that guard again.
+  EXPECT_EXIT(
+      {
+        EchoCreate("test", nullptr, nullptr);
+        class ListBreaker : public CTASK {
+         public:
+          ListBreaker() : CTASK("BREAKER") {}
+          void Run() override {
+            TestTask* inner = new TestTask("INNER");
+            pAllTasks = nullptr;
+            delete inner;
+          }
+        } task;
+        task.Start(0);
+        taskSleep(300);
+      },
+      testing::ExitedWithCode(0), OnStderr("Assertion failed: pAllTasks,\nFile: tvnLib/ctask.cpp\nLine: 70"));
 }
 
 }  // namespace

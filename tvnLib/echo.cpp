@@ -79,7 +79,7 @@ void EchoReset() {
 int EchoPrefix(char* text, int width) {
   const uint32_t elapsed = static_cast<uint32_t>(tickNow() - StartTicks);
   const float seconds = static_cast<float>(elapsed) * 0.0033333334f;
-  const char* name = taskNameGet(taskSelf());
+  const char* name = taskSelfName();
   if (name == nullptr || name[0] == '\0') name = "????";
   int n = std::snprintf(text, kEchoTextSize, "%07.03f %-*.*s: ", static_cast<double>(seconds), width,
                         width, name);

@@ -78,6 +78,11 @@ TASK_ID taskSelf() {
   return value == nullptr ? kNoTask : reinterpret_cast<TASK_ID>(value);
 }
 
+const char* taskSelfName() {
+  const TASK_ID self = taskSelf();
+  return self == kNoTask ? nullptr : static_cast<CTASK*>(TaskOf(self))->GetName();
+}
+
 void taskSelfSet(TASK_ID task) {
   if (TaskTlsIndex == kOsTlsInvalid) return;
   osTlsSet(TaskTlsIndex, task == kNoTask ? nullptr : reinterpret_cast<void*>(task));

@@ -4,6 +4,11 @@
 #include "echo.h"
 #include "logFile.h"
 
+namespace {
+// How long Close waits for a wait or send in another thread to let go.
+constexpr uint32_t kCloseWaitMs = 2000;
+}  // namespace
+
 UDPMEMBERSHIPS::~UDPMEMBERSHIPS() = default;
 
 int UDPMEMBERSHIPS::Add(OsSocket socket, const MEMBERSHIP& membership) {
@@ -44,9 +49,16 @@ int UDPBASE::Open() {
   const OsSocket s = osUdpSocket();
   if (s == kOsInvalidSocket) throw EXCPT_UDP("No Socket available");
   m_socket.store(s, std::memory_order_release);
-  SetBroadcast(1);
-  SetReuseAddr(1);
-  SetMulticastLoop(0);
+  try {
+    SetBroadcast(1);
+    SetReuseAddr(1);
+    SetMulticastLoop(0);
+  } catch (...) {
+    // A constructor that opens the socket never completes when this throws,
+    // so no destructor would close it.
+    Close();
+    throw;
+  }
   if (osSetBlocking(s) != 0) EchoPrint("Failed to Set BLOCK");
   return 1;
 }
@@ -55,6 +67,11 @@ void UDPBASE::Close() {
   const OsSocket s = m_socket.exchange(kOsInvalidSocket, std::memory_order_acq_rel);
   if (s == kOsInvalidSocket) return;
   m_memberships.DropAll(s);
+  // Waits and sends in other threads end now; the handle is closed once
+  // they have let go of it.
+  osSocketWake(s);
+  const uint32_t start = osTickCountMs();
+  while (m_users.load(std::memory_order_acquire) > 0 && osTickCountMs() - start < kCloseWaitMs) osSleepMs(1);
   osSocketClose(s);
 }
 
@@ -111,7 +128,8 @@ void UDPBASE::SetOnlyJoinedGroups() {
 int UDPBASE::JoinGroup(const MEMBERSHIP& membership) { return m_memberships.Add(Socket(), membership); }
 
 int UDPBASE::WaitReady(bool write, int64_t timeoutUs, const char* who) {
-  const OsSocket s = Socket();
+  const SocketUse use(this);
+  const OsSocket s = use.Socket();
   if (s == kOsInvalidSocket) return 0;
   int result;
   {

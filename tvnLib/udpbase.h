@@ -2,8 +2,10 @@
 // the address it is bound to and the multicast groups it joined.
 //
 // A UDPBASE is set up and used by one task. The one operation another thread
-// may call is Close, to end that task's wait: it marks the socket invalid
-// before closing it. The membership table has its own lock.
+// may call is Close, to end that task's wait or send: it marks the socket
+// invalid, wakes the waiter and closes the handle only once no wait or send
+// still uses it, so that no call lands on a closed or reused handle. The
+// membership table has its own lock.
 #pragma once
 
 #include <atomic>
@@ -49,9 +51,12 @@ class UDPBASE {
 
   // Creates the socket with broadcast on, address reuse on, multicast
   // loopback off, blocking. 1 when created, 0 when one was open already.
-  // Throws EXCPT_UDP "No Socket available" or an option's failure.
+  // Throws EXCPT_UDP "No Socket available" or an option's failure (the new
+  // socket is closed again first).
   virtual int Open();
-  // Leaves every recorded group and closes the socket, if one is open.
+  // Leaves every recorded group and closes the socket, if one is open; a
+  // wait or send in another thread ends first (failing). REQUIRES: the
+  // caller is not inside a wait or send on this socket.
   virtual void Close();
 
   // Throws EXCPT_UDP on failure; BoundAddr keeps its value then.
@@ -84,8 +89,27 @@ class UDPBASE {
   int WaitReady(bool write, int64_t timeoutUs, const char* who);
 
  protected:
+  // Holds the socket open for one wait or send; Close waits for the last
+  // holder (bounded: a thread killed inside one never lets go).
+  class SocketUse {
+   public:
+    explicit SocketUse(UDPBASE* base) : m_base(base) {
+      m_base->m_users.fetch_add(1, std::memory_order_acq_rel);
+      m_socket = m_base->Socket();
+    }
+    ~SocketUse() { m_base->m_users.fetch_sub(1, std::memory_order_acq_rel); }
+    SocketUse(const SocketUse&) = delete;
+    SocketUse& operator=(const SocketUse&) = delete;
+    OsSocket Socket() const { return m_socket; }
+
+   private:
+    UDPBASE* m_base;
+    OsSocket m_socket;
+  };
+
   UDPMEMBERSHIPS m_memberships;
   std::atomic<OsSocket> m_socket{kOsInvalidSocket};
+  std::atomic<int> m_users{0};
 
  public:
   IPADDRESS BoundAddr;

@@ -37,14 +37,16 @@ int UDPSENDER::selectWrite(const TVN_TIMEVAL* timeout) {
 }
 
 int UDPSENDER::SendTo(const void* data, int length, const IPADDRESS& destination) {
-  const OsSocket s = Socket();
+  // The handle stays this socket's through the wait and the send.
+  const SocketUse use(this);
+  const OsSocket s = use.Socket();
   if (s == kOsInvalidSocket) {
     EchoPrint("SOCKET NOT READY TO SEND (CLOSED");
     return -1;
   }
   const int32_t start = tickNow();
   int result = -1;
-  if (selectWrite(nullptr) == 0) {
+  if (selectWrite(nullptr) == 0 || !IsOpen()) {
     EchoPrint("SOCKET NOT READY TO SEND (SELECT)");
   } else {
     CTASK* task = nullptr;
