@@ -90,7 +90,10 @@ class TestTask : public CTASK {
     ran = true;
     if (quick) return;
     if (stuck) {
-      for (;;) taskSleep(3);  // ignores every stop request
+      for (;;) {  // ignores every stop request, and talks all the time
+        EchoPrint("still here");
+        taskSleep(1);
+      }
     }
     while (WaitStop(0) == 0) taskSleep(3);
   }
@@ -119,6 +122,10 @@ TEST(Task, StartReturnsOnlyAfterInitAndStopEndsAPollingBody) {
   EXPECT_NE(task.m_tid, kNoTask);
   int priority = -1;
   EXPECT_EQ(task.GetPriority(&priority), 0);
+  EXPECT_EQ(priority, 0);
+  EXPECT_EQ(task.SetPriority(2), 0);  // read back as set, applied or not
+  EXPECT_EQ(task.GetPriority(&priority), 0);
+  EXPECT_EQ(priority, 2);
 
   task.Start(0);  // refused while running; the thread is left alone
   EXPECT_EQ(task.m_state, kTaskRunning);
@@ -232,12 +239,23 @@ TEST(Task, ABodyThatIgnoresStopIsKilledAfterTheGraceTime) {
   EXPECT_EQ(task.m_state, kTaskEnded);
   EXPECT_EQ(task.m_tid, kNoTask);
   EXPECT_FALSE(task.exited);
-  // Later tasks are not blocked by anything the killed one held.
+  // Later tasks and lines are not blocked by anything the killed one held
+  // (it was killed between two of its lines, never inside one).
+  const auto line = Clock::now();
+  EchoPrint("after the kill");
+  EXPECT_LT(MsSince(line), 100);
+  EXPECT_TRUE(echo.Contains("after the kill"));
   TestTask next("NEXT");
   next.Start(0);
   EXPECT_EQ(next.m_state, kTaskRunning);
   next.Stop(-1, -1);
   EXPECT_TRUE(echo.Contains("CTASK NEXT Abort OK"));
+  // The killed task's object starts again.
+  task.stuck = false;
+  task.Start(0);
+  EXPECT_EQ(task.m_state, kTaskRunning);
+  task.Stop(-1, -1);
+  EXPECT_TRUE(task.exited);
 }
 
 TEST(Task, TheListOfAllTasksLivesFromTheFirstTaskToTheLast) {

@@ -1,7 +1,6 @@
 #include "ctask.h"
 
 #include <cinttypes>
-#include <cxxabi.h>
 #include <mutex>
 
 #include "echo.h"
@@ -175,15 +174,21 @@ void CTASK::Kill() {
   if (m_hThread != nullptr && !osThreadWaitEnd(m_hThread, 5000)) {
     osThreadSuspend(m_hThread);
     osThreadTerminate(m_hThread);
+    // A thread ended without unwinding (Windows) still owns the run lock
+    // and never reports its end: once it is gone, give the lock a new life
+    // and report it, so that the task can be started and waited for again.
+    if (osThreadWaitEnd(m_hThread, 5000) && !m_endedEvent.IsSet()) {
+      m_runLock.Reinitialise();
+      m_endedEvent.Set();
+    }
   }
   m_state = kTaskEnded;
   m_tid = kNoTask;
 }
 
-// A cancelled thread (POSIX) unwinds with abi::__forced_unwind, which has no
-// object: every catch-all here lets it pass, and the null check of the
-// undefined-behaviour sanitizer is off for the binding that does so.
-__attribute__((no_sanitize("null"))) void CTASK::START(void* p) {
+// A thread ended by force may unwind through here (POSIX cancellation):
+// every catch-all first lets the platform pass that unwind on.
+void CTASK::START(void* p) {
   CTASK* task = static_cast<CTASK*>(p);
   if (task == nullptr) TVN_ASSERT_FAIL("p", "tvnLib/ctask.cpp", 334);
   task->m_endedEvent.Reset();
@@ -198,13 +203,12 @@ __attribute__((no_sanitize("null"))) void CTASK::START(void* p) {
       task->Init();
       initialised = true;
     }
-  } catch (abi::__forced_unwind&) {
-    throw;
   } catch (const EXCPT& caught) {
     const EXCPT copy(caught);
     EchoPrint("EXCPT: %s %s: CANT INITIALIZE CTASK %s. TERMINATING!", "class EXCPT", copy.Tag().text,
               task->GetName());
   } catch (...) {
+    osPassForcedUnwind();
     EchoPrint("CANT INITIALIZE CTASK %s. TERMINATING!", task->GetName());
   }
 
@@ -212,8 +216,6 @@ __attribute__((no_sanitize("null"))) void CTASK::START(void* p) {
     try {
       task->Run();
       task->m_state = kTaskExiting;
-    } catch (abi::__forced_unwind&) {
-      throw;
     } catch (const EXCPT_TASKKILL& kill) {
       const TASK_ID killer = task->m_killer != kNoTask ? task->m_killer.load() : kill.m_killer;
       EchoPrint("CTASK %" PRIxPTR " %s KILLED BY FORCE FROM CTASK %s",
@@ -223,6 +225,7 @@ __attribute__((no_sanitize("null"))) void CTASK::START(void* p) {
       EchoPrint("CTASK %s KILLED BY NET-EXCEPTION: %i %s ", NameOrEmpty(taskSelf()), net.m_code,
                 net.m_text);
     } catch (...) {
+      osPassForcedUnwind();
       EchoPrint("CTASK %" PRIxPTR " %s ENDED WITH UNKNOWN EXCEPTION",
                 static_cast<uintptr_t>(task->m_tid.load()), NameOrEmpty(taskSelf()));
     }
@@ -230,11 +233,10 @@ __attribute__((no_sanitize("null"))) void CTASK::START(void* p) {
       task->m_state = kTaskExiting;
       task->m_stopRequested = 1;
       task->Exit();
-    } catch (abi::__forced_unwind&) {
-      throw;
     } catch (const EXCPT_NET& net) {
       EchoPrint("CTASK %s KILLED BY NET-EXCEPTION: %i %s ", task->GetName(), net.m_code, net.m_text);
     } catch (...) {
+      osPassForcedUnwind();
       EchoPrint("CANT EXIT CTASK %s CORRECTLY", task->GetName());
     }
   }

@@ -8,6 +8,7 @@
 
 #include "echo_view.h"
 #include "os_ctask.h"
+#include "sync.h"
 #include "ticks.h"
 
 EchoLine EchoRing[kEchoRingSize];
@@ -48,6 +49,25 @@ class TimedHold {
 
  private:
   bool m_held;
+};
+
+// Holds the calling task's kill lock. Waits for it in short sleeps, which
+// are points where a thread being ended by unwinding (POSIX) can end.
+class KillGuard {
+ public:
+  KillGuard() : m_lock(taskSelfKillLock()) {
+    if (m_lock != nullptr)
+      while (!m_lock->TryLockFor(50)) {
+      }
+  }
+  ~KillGuard() {
+    if (m_lock != nullptr) m_lock->Unlock();
+  }
+  KillGuard(const KillGuard&) = delete;
+  KillGuard& operator=(const KillGuard&) = delete;
+
+ private:
+  RESOURCE* m_lock;
 };
 
 struct RingInit {
@@ -96,6 +116,9 @@ bool EchoLocked(int waitMs, void (*reader)(void*), void* context) {
 }
 
 void EchoWriteLine(int64_t colour, const char* format, va_list args) {
+  // A task is never killed by force while it holds the echo lock: that
+  // would strand the lock, and every later line would wait and be lost.
+  KillGuard noKill;
   TimedHold hold(kWriterWaitMs);
   if (!hold.held()) return;
   const uint32_t claimed = g_linesWritten.fetch_add(1, std::memory_order_relaxed);

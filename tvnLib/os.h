@@ -122,7 +122,8 @@ bool osThreadSuspend(OsThread* thread);
 
 // Sets or reads a thread's priority on the Win32 scale (-15, -2..2, 15; 0 is
 // normal). On POSIX the value maps to the thread's nice value; raising it
-// needs privileges and the call then returns false.
+// needs privileges: without them the value is still kept and read back
+// unchanged, and the echo says once that it is not applied.
 bool osThreadSetPriority(OsThread* thread, int priority);
 bool osThreadGetPriority(OsThread* thread, int* priority);
 
@@ -143,6 +144,12 @@ bool osThreadWaitEnd(OsThread* thread, uint32_t timeoutMs);
 // next cancellation point (a wait, a sleep, a socket call) and unwinds its
 // stack, releasing scoped locks; use osThreadWaitEnd to see it end.
 void osThreadTerminate(OsThread* thread);
+
+// Call first in a catch-all handler on a thread that may be ended by force:
+// where the platform ends threads by unwinding them (POSIX cancellation),
+// rethrows that unwind so that it is never swallowed; otherwise returns.
+// REQUIRES: called inside a catch handler.
+void osPassForcedUnwind();
 
 // Releases the thread record. A thread that has not ended is detached and
 // runs on by itself.

@@ -60,6 +60,10 @@ TASK_ID taskSelf();
 // echo calls it with its own lock held, where a forced kill must not strand
 // the task list's locks, and where an assertion may already hold them.
 const char* taskSelfName();
+// The calling task's kill lock, null for a thread that is no task. Held
+// around an operation that a forced kill must not cut in two.
+class RESOURCE;
+RESOURCE* taskSelfKillLock();
 void taskSelfSet(TASK_ID task);
 
 // -1 sleeps for ever; else ticks * 1000 / 300 milliseconds.

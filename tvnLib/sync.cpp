@@ -50,6 +50,12 @@ bool CCRITICAL_SECTION::TryLockFor(int32_t waitMs) {
   }
 }
 
+void CCRITICAL_SECTION::Reinitialise() {
+  osLockDestroy(&m_cs);
+  m_valid = osLockInit(&m_cs);
+  m_depth = 0;
+}
+
 void CCRITICAL_SECTION::Unlock() {
   --m_depth;
   osLockLeave(&m_cs);

@@ -61,6 +61,9 @@ class CCRITICAL_SECTION {
   void Unlock();
   // False when the system refused the lock.
   bool Valid() const { return m_valid; }
+  // Makes the lock new and free, for a lock whose holder was ended by
+  // force. REQUIRES: no live thread holds it or waits for it.
+  void Reinitialise();
 
   // Nested Lock calls of the holder not yet matched by Unlock; 0 when free.
   // Meaningful only to the holding thread.

@@ -83,6 +83,11 @@ const char* taskSelfName() {
   return self == kNoTask ? nullptr : static_cast<CTASK*>(TaskOf(self))->GetName();
 }
 
+RESOURCE* taskSelfKillLock() {
+  const TASK_ID self = taskSelf();
+  return self == kNoTask ? nullptr : &static_cast<CTASK*>(TaskOf(self))->m_killLock;
+}
+
 void taskSelfSet(TASK_ID task) {
   if (TaskTlsIndex == kOsTlsInvalid) return;
   osTlsSet(TaskTlsIndex, task == kNoTask ? nullptr : reinterpret_cast<void*>(task));

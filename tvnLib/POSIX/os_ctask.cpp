@@ -6,8 +6,8 @@
 // - Another thread cannot be suspended: osThreadSuspend fails with ENOTSUP,
 //   so taskSuspend returns -1 with its echo line.
 // - Priorities (Win32 scale) map to the thread's nice value; raising one
-//   needs privileges, and without them the call fails and the thread keeps
-//   its priority.
+//   needs privileges. Without them the value is kept (and read back) but
+//   not applied, which the echo says once.
 // - Forced termination is a deferred cancellation: the thread ends at its
 //   next cancellation point (a wait, a sleep, a socket call) and unwinds,
 //   so the locks it holds through scoped guards are released and later
@@ -20,12 +20,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cxxabi.h>
+
 #include <atomic>
 #include <cstring>
 
 #include "../ctask.h"
 #include "../os.h"
 #include "../refusals.h"
+#include "../echo.h"
 #include "../tvn_assert.h"
 #include "deadline.h"
 
@@ -133,8 +136,14 @@ bool osThreadSuspend(OsThread*) {
 
 bool osThreadSetPriority(OsThread* t, int priority) {
   if (t == nullptr) return false;
-  if (setpriority(PRIO_PROCESS, static_cast<id_t>(t->kernelId), NiceOf(priority)) != 0) return false;
+  // The task's priority is what it was given, whether or not the system
+  // applies it: raising a thread's priority needs privileges.
   t->priority = priority;
+  if (setpriority(PRIO_PROCESS, static_cast<id_t>(t->kernelId), NiceOf(priority)) != 0) {
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true))
+      EchoPrint("thread priorities are kept but not applied here (errno %d)", errno);
+  }
   return true;
 }
 
@@ -174,6 +183,18 @@ void osThreadTerminate(OsThread* t) {
   const bool ended = t->ended;
   pthread_mutex_unlock(&t->mutex);
   if (!ended) pthread_cancel(t->thread);
+}
+
+// A cancelled thread unwinds with abi::__forced_unwind, which has no object:
+// the null check of the undefined-behaviour sanitizer is off for the
+// binding that passes it on.
+__attribute__((no_sanitize("null"))) void osPassForcedUnwind() {
+  try {
+    throw;
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+  }
 }
 
 void osThreadClose(OsThread* t) {

@@ -65,12 +65,23 @@ void OnPaint(HWND hwnd) {
   if (!painted) InvalidateRect(hwnd, nullptr, FALSE);  // the ring was busy: again later
 }
 
-// Runs a scroll action on the view under the echo lock and applies it.
+// Runs a scroll action on the view under the echo lock and applies it. A
+// writer that keeps the lock busy only delays the action: the message is
+// posted again and the input is never lost.
 template <typename Action>
-void Scroll(HWND hwnd, int bar, Action action) {
+void Scroll(HWND hwnd, UINT message, WPARAM wp, LPARAM lp, int bar, Action action) {
   EchoScroll scroll;
-  if (EchoLocked(50, [&] { scroll = action(); })) Apply(hwnd, bar, scroll);
+  if (EchoLocked(50, [&] { scroll = action(); })) {
+    Apply(hwnd, bar, scroll);
+  } else {
+    PostMessageA(hwnd, message, wp, lp);
+  }
 }
+
+// The page sizes last set, kept on the window's thread, so that a busy
+// writer never costs the window its geometry.
+int g_pageLines = 0;
+int g_pageColumns = 0;
 
 LRESULT CALLBACK EchoWindowProc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
   switch (message) {
@@ -79,14 +90,15 @@ LRESULT CALLBACK EchoWindowProc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
       break;
     case WM_SIZE:
       if (Wnd() != nullptr) {
-        int lines = 0, columns = 0;
-        EchoLocked(50, [&] {
+        const bool resized = EchoLocked(50, [&] {
           EchoResize(LOWORD(lp), HIWORD(lp));
-          lines = EchoView.VisibleLines;
-          columns = EchoView.VisibleColumns;
+          g_pageLines = EchoView.VisibleLines;
+          g_pageColumns = EchoView.VisibleColumns;
         });
-        SetPage(hwnd, SB_VERT, lines);
-        SetPage(hwnd, SB_HORZ, columns);
+        // Busy: keep the last pages and take the new size a moment later.
+        if (!resized) PostMessageA(hwnd, WM_SIZE, wp, lp);
+        SetPage(hwnd, SB_VERT, g_pageLines);
+        SetPage(hwnd, SB_HORZ, g_pageColumns);
       }
       return 1;
     case WM_PAINT:
@@ -105,19 +117,19 @@ LRESULT CALLBACK EchoWindowProc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
         default: break;
       }
       if (code < 0) break;
-      Scroll(hwnd, SB_VERT, [code] { return EchoVScroll(code, 0); });
+      Scroll(hwnd, message, wp, lp, SB_VERT, [code] { return EchoVScroll(code, 0); });
       return 1;
     }
     case WM_MOUSEWHEEL: {
       const short delta = static_cast<short>(HIWORD(wp));
-      Scroll(hwnd, SB_VERT, [delta] { return EchoVScroll(delta > 0 ? 0 : 1, 0); });
+      Scroll(hwnd, message, wp, lp, SB_VERT, [delta] { return EchoVScroll(delta > 0 ? 0 : 1, 0); });
       return 1;
     }
     case WM_VSCROLL:
-      Scroll(hwnd, SB_VERT, [wp] { return EchoVScroll(LOWORD(wp), static_cast<short>(HIWORD(wp))); });
+      Scroll(hwnd, message, wp, lp, SB_VERT, [wp] { return EchoVScroll(LOWORD(wp), static_cast<short>(HIWORD(wp))); });
       break;
     case WM_HSCROLL:
-      Scroll(hwnd, SB_HORZ, [wp] { return EchoHScroll(LOWORD(wp), static_cast<short>(HIWORD(wp))); });
+      Scroll(hwnd, message, wp, lp, SB_HORZ, [wp] { return EchoHScroll(LOWORD(wp), static_cast<short>(HIWORD(wp))); });
       break;
     default:
       break;
@@ -153,6 +165,15 @@ int EchoCreate(const char* title, void* instance, void* icon) {
 int EchoShow(int command) {
   HWND hwnd = Wnd();
   if (hwnd == nullptr) return 0;
+  // Another thread never sends to the window and waits: the window's thread
+  // may itself be waiting for that thread (an assertion during Disconnect).
+  if (GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId()) {
+    const int shows[] = {SW_HIDE, SW_RESTORE, SW_RESTORE, SW_MAXIMIZE, SW_RESTORE, SW_RESTORE, SW_MINIMIZE};
+    ShowWindowAsync(hwnd, command >= 0 && command <= 6 ? shows[command] : SW_RESTORE);
+    if (command != 0 && command != 3 && command != 6)
+      SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_ASYNCWINDOWPOS | SWP_NOMOVE | SWP_NOSIZE);
+    return 1;
+  }
   switch (command) {
     case 0: ShowWindow(hwnd, SW_HIDE); break;
     case 3: ShowWindow(hwnd, SW_MAXIMIZE); break;

@@ -138,6 +138,9 @@ void osThreadTerminate(OsThread* t) {
   ReleaseThreadRef(t);
 }
 
+// TerminateThread runs no further code on the thread: nothing to pass on.
+void osPassForcedUnwind() {}
+
 void osThreadClose(OsThread* t) {
   if (t != nullptr) Release(t);
 }
