@@ -156,7 +156,7 @@ TEST_F(Session, ControlThreadsThatCannotOpenTheirSocketsEndWithMinusOneAndSendNo
   EXPECT_TRUE(sim->ControlPackets().empty());
 }
 
-// Process time of the whole test program, in milliseconds.
+// Processor time of the whole test program (POSIX), in milliseconds.
 double CpuMs() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 TEST_F(Session, AWaitThatFailsAtOnceIsReportedOnceAndNeverSpins) {
@@ -164,7 +164,7 @@ TEST_F(Session, AWaitThatFailsAtOnceIsReportedOnceAndNeverSpins) {
   PORTS session(7);  // no console: nothing else in the process waits
   ASSERT_TRUE(Eventually([&] { return session.StateRcvSfd != 0; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // past its set-up
-  FailSocketWaits(session.StateRcvSfd);
+  if (!FailSocketWaits()) GTEST_SKIP() << "socket waits cannot be made to fail here";
   // The wait under way ends at its 2 s limit; every later one fails at once.
   const bool reported = Eventually([&] { return echo.Contains("StateRcv: SelectRead Error (errno=="); }, 3000);
   const double cpuBefore = CpuMs();

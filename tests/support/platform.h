@@ -12,11 +12,11 @@ bool EchoReachesStderr();
 // the expected output of a death test.
 inline std::string OnStderr(const std::string& text) { return EchoReachesStderr() ? text : ""; }
 
-// Makes every wait on socket `s` fail at once until RestoreSocketWaits.
-// POSIX: the descriptor limit drops to 0, so that every poll in the process
-// fails with EINVAL while the socket itself stays untouched. Windows: the
-// socket is closed under its waiter (and stays closed).
-void FailSocketWaits(intptr_t s);
+// Makes every socket wait in the process fail at once until
+// RestoreSocketWaits (POSIX: the descriptor limit drops to 0, so that every
+// poll fails with EINVAL while the sockets stay untouched). False where that
+// cannot be done without closing a socket under its waiter (Windows).
+bool FailSocketWaits();
 void RestoreSocketWaits();
 
 // Lets the process open no further files or sockets until RestoreOpenFiles

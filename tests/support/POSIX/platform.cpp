@@ -23,11 +23,11 @@ bool RefuseNewDescriptors() {
 
 void RestoreOpenFiles() { setrlimit(RLIMIT_NOFILE, &g_savedLimit); }
 
-void FailSocketWaits(intptr_t) {
-  getrlimit(RLIMIT_NOFILE, &g_savedLimit);
+bool FailSocketWaits() {
+  if (getrlimit(RLIMIT_NOFILE, &g_savedLimit) != 0) return false;
   rlimit none = g_savedLimit;
   none.rlim_cur = 0;
-  setrlimit(RLIMIT_NOFILE, &none);
+  return setrlimit(RLIMIT_NOFILE, &none) == 0;
 }
 
 void RestoreSocketWaits() { RestoreOpenFiles(); }
