@@ -352,7 +352,7 @@ TEST(TaskDeathTest, ProgrammingErrorsEndTheProcessThroughTheAssertion) {
           }
         } task;
         task.Start(0);
-        taskSleep(300);
+        taskSleep(3000);  // the assertion on the task's thread ends the process first
       },
       testing::ExitedWithCode(0), OnStderr("Assertion failed: pAllTasks,\nFile: tvnLib/ctask.cpp\nLine: 70"));
 }

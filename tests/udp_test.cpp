@@ -190,16 +190,22 @@ TEST(UdpSocket, FailedSendsLeaveTheStatisticsAndSlowSendComparesStrictly) {
   sender.SlowLimit = -1;  // any send takes longer than -1 ticks
   EXPECT_EQ(sender.Send(datagram), 48);
   EXPECT_EQ(sender.SlowSend, 1);
-  sender.SlowLimit = 0;  // a send within its tick is not slow: the test is "longer than"
-  EXPECT_EQ(sender.Send(datagram), 48);
-  EXPECT_EQ(sender.SlowSend, 0);
-  EXPECT_EQ(sender.BytesSent, 96u);
+  // A send within its tick is not slow (the test is "longer than"): with a
+  // limit of 0, some of a few sends finish in the tick they began in.
+  sender.SlowLimit = 0;
+  int notSlow = 0;
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(sender.Send(datagram), 48);
+    notSlow += sender.SlowSend == 0 ? 1 : 0;
+  }
+  EXPECT_GT(notSlow, 0);
+  EXPECT_EQ(sender.BytesSent, 21u * 48);
   char buffer[128];
   EXPECT_EQ(osRecv(receiver.Socket(), buffer, sizeof buffer), 48);
 
   sender.Close();
   EXPECT_EQ(sender.SendTo("x", 1, IPADDRESS(45002, kLoopback)), -1);
-  EXPECT_EQ(sender.PacketsSent, 2u);
+  EXPECT_EQ(sender.PacketsSent, 21u);
 }
 
 }  // namespace
