@@ -197,6 +197,24 @@ TEST_F(DynamicPoolDeathTest, FreeingNullOrAForeignBlockEndsTheProcess) {
       testing::ExitedWithCode(0), OnStderr("Assertion failed: 0,\nFile: tvnLib/dynamic_pool.cpp\nLine: 57"));
 }
 
+TEST(DynamicPool, TheInUseReportListsTheSlotsInUseInAddressOrder) {
+  DYNAMIC_POOL pool(kBlock, 8, "REPORT");
+  uint8_t* blocks[4];
+  for (uint8_t*& b : blocks) b = static_cast<uint8_t*>(pool.Alloc());
+  pool.Free(blocks[1]);
+  pool.Free(blocks[3]);
+  uint8_t* again = static_cast<uint8_t*>(pool.Alloc());  // the last freed comes back first
+  EXPECT_EQ(again, blocks[3]);
+  auto* part = static_cast<DYNAMIC_POOL_PART*>(pool.m_first);
+  EXPECT_EQ(part->NthUsed(0), blocks[0] - DYNAMIC_POOL::kLinkSize);
+  EXPECT_EQ(part->NthUsed(1), blocks[2] - DYNAMIC_POOL::kLinkSize);
+  EXPECT_EQ(part->NthUsed(2), blocks[3] - DYNAMIC_POOL::kLinkSize);
+  EXPECT_EQ(part->NthUsed(3), nullptr);
+  pool.Free(blocks[0]);
+  pool.Free(blocks[2]);
+  pool.Free(blocks[3]);
+}
+
 TEST_F(DynamicPoolDeathTest, DestroyingAPoolWithBlocksInUseReportsThemInAddressOrder) {
   EXPECT_EXIT(
       {

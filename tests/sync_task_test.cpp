@@ -88,6 +88,8 @@ class TestTask : public CTASK {
   }
   void Run() override {
     ran = true;
+    if (runThrows == 1) throw EXCPT_UDP("NO ROUTE %i", 7);
+    if (runThrows == 2) throw 42;
     if (quick) return;
     if (stuck) {
       for (;;) {  // ignores every stop request, and talks all the time
@@ -99,6 +101,10 @@ class TestTask : public CTASK {
   }
   void Exit() override {
     exited = true;
+    if (exitThrows == 1) throw EXCPT_UDP("EXIT FAILED");
+    if (exitThrows == 2) throw 43;
+    if (stuckInExit)
+      for (;;) taskSleep(1);
     CTASK::Exit();
   }
 
@@ -106,6 +112,9 @@ class TestTask : public CTASK {
   bool throwInInit = false;
   bool stuck = false;
   bool quick = false;  // Run returns at once
+  int runThrows = 0;   // 1: a network exception, 2: anything else
+  int exitThrows = 0;
+  bool stuckInExit = false;
   std::atomic<bool> initEntered{false};
   std::atomic<bool> ran{false};
   std::atomic<bool> exited{false};
@@ -224,6 +233,52 @@ TEST(Task, ACancelledStartReturnsAtOnceAndANotYetInitialisedThreadNeverInits) {
   EXPECT_FALSE(never.initEntered);
   EXPECT_FALSE(never.ran);
   EXPECT_EQ(never.m_tid, kNoTask);
+}
+
+TEST(Task, ExceptionsOutOfRunAndExitAreReportedAndTheThreadEndsInOrder) {
+  EchoCapture echo;
+  struct Case {
+    const char* name;
+    int run, exit;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"NETRUN", 1, 0, "CTASK NETRUN KILLED BY NET-EXCEPTION: "},
+      {"ODDRUN", 2, 0, " ODDRUN ENDED WITH UNKNOWN EXCEPTION"},  // after the task's id
+      {"NETEXIT", 0, 1, "CTASK NETEXIT KILLED BY NET-EXCEPTION: "},
+      {"ODDEXIT", 0, 2, "CANT EXIT CTASK ODDEXIT CORRECTLY"},
+  };
+  for (const Case& c : cases) {
+    TestTask task(c.name);
+    task.quick = true;
+    task.runThrows = c.run;
+    task.exitThrows = c.exit;
+    task.Start(0);
+    ASSERT_EQ(task.m_endedEvent.Wait(2000), 1) << c.name;
+    EXPECT_TRUE(task.exited) << c.name;  // Exit runs after a failed Run
+    const std::string expected = c.line;
+    const int report = echo.Find(expected);
+    EXPECT_GE(report, 0) << expected;
+    EXPECT_GT(echo.Find(std::string("CTASK ") + c.name + " Abort OK", report), report) << c.name;
+  }
+}
+
+TEST(Task, AnExitThatDoesNotEndIsKilledInTheExitPhase) {
+  EchoCapture echo;
+  TestTask task("SLOWEXIT");
+  task.quick = true;
+  task.stuckInExit = true;
+  task.Start(0);
+  ASSERT_TRUE([&] {
+    for (int i = 0; i < 200 && task.m_state != kTaskExiting; ++i) taskSleep(3);
+    return task.m_state == kTaskExiting;
+  }());
+  const auto start = Clock::now();
+  task.Stop(30, 0);
+  EXPECT_GE(MsSince(start), 4900);  // Kill's own grace
+  EXPECT_EQ(task.m_state, kTaskEnded);
+  EXPECT_EQ(task.m_tid, kNoTask);
+  EXPECT_FALSE(echo.Contains("CTASK SLOWEXIT Abort OK"));
 }
 
 TEST(Task, ABodyThatIgnoresStopIsKilledAfterTheGraceTime) {

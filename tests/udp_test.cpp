@@ -11,6 +11,7 @@
 
 #include "tvnLib/ipaddress.h"
 #include "tvnLib/logFile.h"
+#include "support/platform.h"
 #include "tvnLib/udpsocket.h"
 
 namespace {
@@ -114,6 +115,40 @@ TEST(UdpBase, TtlTakesTheLowByteAndWarnsAboveOne) {
     if (line.find("WARNING") != std::string::npos) warnings.push_back(line);
   EXPECT_EQ(warnings, (std::vector<std::string>{"WARNING: TTL set to 2! Routing correct?",
                                                 "WARNING: TTL set to 8! Routing correct?"}));
+}
+
+TEST(UdpBase, SetMulticastIfSetsTheTimeToLiveTo8) {
+  UDPSOCKET socket(0, 0, 1);
+  socket.SetMulticastIf(kLoopback);
+  EXPECT_EQ(MulticastTtlOf(socket.Socket()), 8);
+}
+
+// A socket whose membership table a test can reach.
+class MemberSocket : public UDPSOCKET {
+ public:
+  MemberSocket() : UDPBASE(1), UDPSOCKET(0, 0, 1) {}
+  void DropAll() { m_memberships.DropAll(Socket()); }
+};
+
+TEST(UdpBase, DropAllReallyLeavesTheGroups) {
+  const uint32_t group = MakeAddress(236, 3, 9, 9);
+  MemberSocket receiver;
+  receiver.SetReuseAddr(1);
+  receiver.Bind(IPADDRESS(45004, 0));
+  ASSERT_EQ(receiver.JoinGroup(MEMBERSHIP{group, kLoopback}), 0);
+  UDPSOCKET sender(0, 0, 1);
+  sender.SetMulticastIf(kLoopback);
+  sender.SetMulticastLoop(1);
+  const TVN_TIMEVAL wait{0, 300000};
+  ASSERT_EQ(sender.SendTo("in", 2, IPADDRESS(45004, group)), 2);
+  ASSERT_NE(receiver.selectRead(&wait), 0);
+  char buffer[8];
+  EXPECT_EQ(osRecv(receiver.Socket(), buffer, sizeof buffer), 2);
+
+  receiver.DropAll();
+  EXPECT_EQ(receiver.Memberships().m_count, 0);
+  ASSERT_EQ(sender.SendTo("out", 3, IPADDRESS(45004, group)), 3);
+  EXPECT_EQ(receiver.selectRead(&wait), 0);  // no longer a member
 }
 
 TEST(UdpSocket, ConstructionOpensAndBindsOnlyWhenAsked) {

@@ -23,3 +23,6 @@ void RestoreSocketWaits();
 // (POSIX, through its descriptor limit); false where that cannot be done.
 bool RefuseNewDescriptors();
 void RestoreOpenFiles();
+
+// The multicast time-to-live set on socket `s`, -1 when it cannot be read.
+int MulticastTtlOf(intptr_t s);

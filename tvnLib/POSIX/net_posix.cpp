@@ -51,48 +51,6 @@ void osSocketWake(OsSocket s) { shutdown(Fd(s), SHUT_RDWR); }
 
 int osSocketClose(OsSocket s) { return close(Fd(s)) == 0 ? 0 : -1; }
 
-int osSetSockOpt(OsSocket s, OsSockOpt option, int value) {
-  int level = IPPROTO_IP;
-  int name = 0;
-  switch (option) {
-    case OsSockOpt::ReuseAddr:
-      level = SOL_SOCKET;
-      name = SO_REUSEADDR;
-      break;
-    case OsSockOpt::Broadcast:
-      level = SOL_SOCKET;
-      name = SO_BROADCAST;
-      break;
-    case OsSockOpt::MulticastLoop:
-      name = IP_MULTICAST_LOOP;
-      break;
-    case OsSockOpt::MulticastTtl:
-      name = IP_MULTICAST_TTL;
-      break;
-    case OsSockOpt::ReceiveBuffer:
-      level = SOL_SOCKET;
-      name = SO_RCVBUF;
-      break;
-  }
-  return setsockopt(Fd(s), level, name, &value, sizeof value) == 0 ? 0 : -1;
-}
-
-int osSetMulticastIf(OsSocket s, uint32_t interfaceAddr) {
-  in_addr addr;
-  addr.s_addr = interfaceAddr;
-  return setsockopt(Fd(s), IPPROTO_IP, IP_MULTICAST_IF, &addr, sizeof addr) == 0 ? 0 : -1;
-}
-
-int osMembership(OsSocket s, bool add, uint32_t group, uint32_t interfaceAddr) {
-  ip_mreq request;
-  request.imr_multiaddr.s_addr = group;
-  request.imr_interface.s_addr = interfaceAddr;
-  return setsockopt(Fd(s), IPPROTO_IP, add ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP, &request,
-                    sizeof request) == 0
-             ? 0
-             : -1;
-}
-
 int osReportDestination(OsSocket s) {
   const int off = 0;
   const int on = 1;
@@ -104,10 +62,6 @@ int osSetBlocking(OsSocket s) {
   const int flags = fcntl(Fd(s), F_GETFL);
   if (flags < 0) return -1;
   return fcntl(Fd(s), F_SETFL, flags & ~O_NONBLOCK) == 0 ? 0 : -1;
-}
-
-int osBind(OsSocket s, const void* addr) {
-  return bind(Fd(s), static_cast<const sockaddr*>(addr), sizeof(sockaddr_in)) == 0 ? 0 : -1;
 }
 
 int osSelect(OsSocket s, bool write, int64_t timeoutUs) {

@@ -34,7 +34,7 @@
 
 struct OsThread {
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+  pthread_cond_t cond;  // on the monotonic clock: a clock step changes no wait
   pthread_t thread{};
   pid_t kernelId = 0;    // known once the thread runs
   bool idKnown = false;
@@ -99,6 +99,11 @@ OsThread* osThreadCreate(OsThreadEntry entry, void* arg, uint32_t stackSize, boo
     return nullptr;
   }
   OsThread* t = new OsThread;
+  pthread_condattr_t condAttr;
+  pthread_condattr_init(&condAttr);
+  pthread_condattr_setclock(&condAttr, CLOCK_MONOTONIC);
+  pthread_cond_init(&t->cond, &condAttr);
+  pthread_condattr_destroy(&condAttr);
   t->entry = entry;
   t->arg = arg;
   t->released = !suspended;
@@ -109,6 +114,7 @@ OsThread* osThreadCreate(OsThreadEntry entry, void* arg, uint32_t stackSize, boo
   const int rc = pthread_create(&t->thread, &attr, ThreadMain, t);
   pthread_attr_destroy(&attr);
   if (rc != 0) {
+    pthread_cond_destroy(&t->cond);
     delete t;
     errno = rc;
     return nullptr;
@@ -165,7 +171,7 @@ void osThreadSetDebugName(OsThread* t, const char* name) {
 
 bool osThreadWaitEnd(OsThread* t, uint32_t timeoutMs) {
   if (t == nullptr) return true;
-  const timespec deadline = DeadlineAfter(timeoutMs, CLOCK_REALTIME);
+  const timespec deadline = DeadlineAfter(timeoutMs, CLOCK_MONOTONIC);
   pthread_mutex_lock(&t->mutex);
   while (!t->ended) {
     const int rc = timeoutMs == kOsInfinite ? pthread_cond_wait(&t->cond, &t->mutex)

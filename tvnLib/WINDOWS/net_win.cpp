@@ -93,50 +93,6 @@ int osSocketClose(OsSocket s) {
   return closesocket(Sock(s)) == 0 ? 0 : -1;
 }
 
-int osSetSockOpt(OsSocket s, OsSockOpt option, int value) {
-  const DWORD v = static_cast<DWORD>(value);
-  int level = IPPROTO_IP;
-  int name = 0;
-  switch (option) {
-    case OsSockOpt::ReuseAddr:
-      level = SOL_SOCKET;
-      name = SO_REUSEADDR;
-      break;
-    case OsSockOpt::Broadcast:
-      level = SOL_SOCKET;
-      name = SO_BROADCAST;
-      break;
-    case OsSockOpt::MulticastLoop:
-      name = IP_MULTICAST_LOOP;
-      break;
-    case OsSockOpt::MulticastTtl:
-      name = IP_MULTICAST_TTL;
-      break;
-    case OsSockOpt::ReceiveBuffer:
-      level = SOL_SOCKET;
-      name = SO_RCVBUF;
-      break;
-  }
-  return setsockopt(Sock(s), level, name, reinterpret_cast<const char*>(&v), sizeof v) == 0 ? 0 : -1;
-}
-
-int osSetMulticastIf(OsSocket s, uint32_t interfaceAddr) {
-  return setsockopt(Sock(s), IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&interfaceAddr),
-                    sizeof interfaceAddr) == 0
-             ? 0
-             : -1;
-}
-
-int osMembership(OsSocket s, bool add, uint32_t group, uint32_t interfaceAddr) {
-  ip_mreq request;
-  request.imr_multiaddr.s_addr = group;
-  request.imr_interface.s_addr = interfaceAddr;
-  return setsockopt(Sock(s), IPPROTO_IP, add ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP,
-                    reinterpret_cast<const char*>(&request), sizeof request) == 0
-             ? 0
-             : -1;
-}
-
 int osReportDestination(OsSocket s) {
   const DWORD on = 1;
   if (setsockopt(Sock(s), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on) != 0)
@@ -148,10 +104,6 @@ int osReportDestination(OsSocket s) {
 int osSetBlocking(OsSocket s) {
   u_long nonBlocking = 0;
   return ioctlsocket(Sock(s), FIONBIO, &nonBlocking) == 0 ? 0 : -1;
-}
-
-int osBind(OsSocket s, const void* addr) {
-  return bind(Sock(s), static_cast<const sockaddr*>(addr), sizeof(sockaddr_in)) == 0 ? 0 : -1;
 }
 
 int osSelect(OsSocket s, bool write, int64_t timeoutUs) {

@@ -31,3 +31,13 @@ bool FailSocketWaits() {
 }
 
 void RestoreSocketWaits() { RestoreOpenFiles(); }
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+int MulticastTtlOf(intptr_t s) {
+  unsigned char ttl = 0;
+  socklen_t length = sizeof ttl;
+  if (getsockopt(static_cast<int>(s), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, &length) != 0) return -1;
+  return ttl;
+}

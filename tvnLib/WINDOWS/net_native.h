@@ -1,0 +1,18 @@
+// The Windows Sockets side of the BSD socket calls that both platforms
+// share (tvnLib/BSD/). Included by the platform's socket files only.
+#pragma once
+
+#include "win_common.h"
+
+#include <ws2tcpip.h>
+
+#include "../os_net.h"
+
+using NativeSocket = SOCKET;
+inline NativeSocket Native(OsSocket s) { return static_cast<SOCKET>(s); }
+
+// setsockopt with its Windows argument types; option values are DWORDs,
+// the same width as int.
+inline int NativeSetOpt(NativeSocket s, int level, int name, const void* value, int length) {
+  return setsockopt(s, level, name, static_cast<const char*>(value), length);
+}
