@@ -30,7 +30,7 @@ log() { printf '\n=== %s  [%s]\n' "$*" "$(date +%H:%M:%S)"; }
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64
-          qemu-user g++-multilib wine32:i386)
+          qemu-user g++-multilib)
 
 missing_packages() {
   local p
@@ -49,8 +49,6 @@ ensure_packages() {
     exit 1
   fi
   log "installing: $missing"
-  # 32-bit wine comes from Debian's i386 architecture.
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   apt-get update -q
   # shellcheck disable=SC2086
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
@@ -145,22 +143,6 @@ stage_linux32() {
   diff <(grep -v '^pictures' build/wire-native.txt) <(grep -v '^pictures' build/wire-linux32.txt)
   [ "$(grep -c '^PD_BLIND_AF' build/wire-linux32.txt)" -eq 2 ]
   [ "$(sed -n 's/^pictures //p' build/wire-linux32.txt)" -gt 3 ]
-  stage_linux32_windows
-}
-
-# The i686 DLL's own tests: 32-bit wine runs inside qemu-i386 (told not to
-# re-execute itself, which a kernel without 32-bit support would refuse).
-# A Windows death test starts a new process, which that kernel cannot run
-# either: the death tests run in the i386 Linux build above instead.
-stage_linux32_windows() {
-  log "the i686 DLL's tests: 32-bit wine inside qemu-i386"
-  configure_and_build win32-tests -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DPV_RUN_WIN32_TESTS=ON \
-    "-DCMAKE_CROSSCOMPILING_EMULATOR=qemu-i386;-E;WINELOADERNOEXEC=1;/usr/lib/wine/wine"
-  export WINEPREFIX="$ROOT/build/wine32-prefix"
-  qemu-i386 -E WINELOADERNOEXEC=1 /usr/lib/wine/wine cmd /c exit > /dev/null 2>&1 || true
-  GTEST_FILTER='-*DeathTest*' run_ctest win32-tests
-  unset WINEPREFIX
 }
 
 stage_fuzz() {
