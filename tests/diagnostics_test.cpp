@@ -216,7 +216,7 @@ TEST(LibraryStartup, ShutdownWritesItsTwoLinesLastAndTheEchoFollowsItsSetting) {
 TEST(AssertDeathTest, ShowsTheTextAndEndsTheProcessWithCodeZero) {
   EXPECT_EXIT(
       {
-        EchoCreate("test", nullptr, nullptr);
+        EchoToStderrInThisProcess();
         TVN_ASSERT_FAIL("FALSE", "tvnLib/test.cpp", 42);
       },
       testing::ExitedWithCode(0), OnStderr("Assertion failed: FALSE,\nFile: tvnLib/test.cpp\nLine: 42\n"));

@@ -8,9 +8,14 @@
 // (POSIX); false where it is a window (Windows).
 bool EchoReachesStderr();
 
-// `text` where echo lines reach standard error, else "" (matches anything):
-// the expected output of a death test.
-inline std::string OnStderr(const std::string& text) { return EchoReachesStderr() ? text : ""; }
+// In a death test's child: every echo line from here on reaches standard
+// error, where the parent reads it (POSIX: the echo's line sink; Windows:
+// the echo's mirror, PVTRIVANE_ECHO_STDERR, without a window, which would
+// need a display).
+void EchoToStderrInThisProcess();
+
+// The expected output of a death test (the same text on every platform).
+inline std::string OnStderr(const std::string& text) { return text; }
 
 // Makes every socket wait in the process fail at once until
 // RestoreSocketWaits (POSIX: the descriptor limit drops to 0, so that every

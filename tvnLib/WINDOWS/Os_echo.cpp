@@ -7,6 +7,7 @@
 // threads only invalidate it or post messages to it, never wait for it.
 #include "win_common.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "../echo.h"
@@ -204,7 +205,13 @@ int EchoDestroy() {
 }
 
 // Runs under the echo lock (EchoWriteLine).
-void OsEchoLineStored(const EchoLine&) {
+void OsEchoLineStored(const EchoLine& line) {
+  // With PVTRIVANE_ECHO_STDERR set, each line also goes to standard error:
+  // for console programs and tests, as a host's window has none.
+  if (GetEnvironmentVariableA("PVTRIVANE_ECHO_STDERR", nullptr, 0) != 0) {
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(strnlen(line.text, kEchoTextSize)), line.text);
+    std::fflush(stderr);
+  }
   HWND hwnd = Wnd();
   if (hwnd == nullptr || !IsWindow(hwnd) || IsIconic(hwnd)) return;
   RECT client;

@@ -1,6 +1,10 @@
 #include "../platform.h"
 
+#include "tvnLib/echo.h"
+
 bool EchoReachesStderr() { return true; }
+
+void EchoToStderrInThisProcess() { EchoCreate("test", nullptr, nullptr); }
 
 #include <fcntl.h>
 #include <unistd.h>

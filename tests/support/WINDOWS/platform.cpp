@@ -1,6 +1,16 @@
 #include "../platform.h"
 
+#include <cstdlib>
+
+#include "tvnLib/echo.h"
+
 bool EchoReachesStderr() { return false; }
+
+void EchoToStderrInThisProcess() {
+  static char noWindow = 0;  // lines are stored and mirrored, never drawn
+  _putenv("PVTRIVANE_ECHO_STDERR=1");
+  EchoWnd.store(&noWindow);
+}
 
 
 bool FailSocketWaits() { return false; }
