@@ -81,6 +81,22 @@ std::unique_ptr<DMX_SNIFFER> Receiver(int console) {
   return sniffer;
 }
 
+TEST(Sniffer, ReceiversJoiningAtOnceEachLogTheirOwnIntactLine) {
+  // Several sessions' receivers join at the same moment; each line's
+  // address text must be its own (under ThreadSanitizer, no shared buffer).
+  EchoCapture echo;
+  std::vector<std::unique_ptr<DMX_SNIFFER>> sniffers(4);
+  std::vector<std::thread> joiners;
+  for (int i = 0; i < 4; ++i)
+    joiners.emplace_back([&, i] {
+      sniffers[i].reset(new DMX_SNIFFER);
+      sniffers[i]->Join(kLoopback, 11 + i);
+    });
+  for (std::thread& t : joiners) t.join();
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(echo.Count("DMX SNIFFER joining Group " + std::to_string(11 + i) + ", m_interface 127.0.0.1"), 1);
+}
+
 TEST(Sniffer, JoinsTheConsolesGroupAndDecodes) {
   EchoCapture echo;
   std::unique_ptr<DMX_SNIFFER> sniffer = Receiver(7);
