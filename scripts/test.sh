@@ -8,7 +8,7 @@
 #   win32    PvTrivane.dll for i686 (the product): export and import tables
 #   win64    the x86_64 DLL, tools and tests, run under wine64
 #   linux32  the i386 library, tools and tests, run under qemu-i386
-#   fuzz     the decoder's fuzzer for a bounded time (FUZZ_SECONDS, 60)
+#   fuzz     each fuzz target for a bounded time (FUZZ_SECONDS each, 60)
 #   demo     the simulator and the test host against each other
 #
 # Usage: scripts/test.sh [stage ...]   (default: every stage, in this order)
@@ -148,10 +148,11 @@ stage_linux32() {
 stage_fuzz() {
   CC=clang CXX=clang++ configure_and_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=fuzzer \
     -DPV_BUILD_FUZZ=ON -DPV_BUILD_TESTS=OFF -DPV_BUILD_TOOLS=OFF
-  rm -rf build/fuzz/corpus build/fuzz/found && mkdir -p build/fuzz/corpus build/fuzz/found
-  build/fuzz/make_seeds build/fuzz/corpus
-  (cd build/fuzz/found &&
-   ../decode_fuzz -max_total_time="$FUZZ_SECONDS" -max_len=1600 -print_final_stats=1 ../corpus)
+  local target
+  for target in decode regfile; do
+    log "fuzz $target for $FUZZ_SECONDS s"
+    scripts/fuzz.sh "$target" "$FUZZ_SECONDS"
+  done
 }
 
 stage_demo() {

@@ -53,8 +53,11 @@ TEST(RegFile, SkipsMalformedLinesAndKeepsTheRest) {
       "[HKEY_CLASSES_ROOT\\Ignored]\n"
       "\"echo\"=dword:00000002\n"
       "[-HKEY_CURRENT_USER\\Deleted]\n"
-      "\"Trivane2\"=dword:00000002\n");
+      "\"Trivane2\"=dword:00000002\n"
+      "[HKEY_CURRENT_USER\\Software\\\\Orvell]\n"  // an empty key name: not a key
+      "\"Trivane2\"=dword:00000003\n");
   EXPECT_EQ(Dword(file, "echo"), 1u);
+  for (const std::string& sub : file.Subkeys(OsRegRoot::CurrentUser, "Software")) EXPECT_FALSE(sub.empty());
   EXPECT_EQ(Dword(file, "Trivane2"), 0xDEADBEEFu);
   EXPECT_EQ(Dword(file, "Trivane3"), 0xDEADBEEFu);
   EXPECT_EQ(Text(file, OsRegRoot::CurrentUser, kPath, "ip"), "<none>");

@@ -144,6 +144,8 @@ void RegFile::ParseLine(const std::string& raw, std::string* section) {
       if (lower.compare(0, n, root.alias) == 0 && (lower.size() == n || lower[n] == '\\')) {
         path = std::string(root.name) + path.substr(n);
         while (!path.empty() && path.back() == '\\') path.pop_back();
+        // A key name is never empty: a path with "\\" in it is malformed.
+        if (path.find("\\\\") != std::string::npos) return;
         AddKey(path);
         *section = Lower(path);
         return;
