@@ -54,6 +54,26 @@ OsSocket OpenStateSocket(PORTS* ports) {
 
 }  // namespace
 
+bool HandleControlDatagram(PORTS* ports, const PD_PACKET& packet, uint32_t destination) {
+  if (destination != 0 && destination != ports->GroupAddr) return true;
+  if (packet.Signature != kPdSignature) return true;
+  switch (packet.MsgType) {
+    case PD_ACCEPT:
+      EchoPrint("RECEIVED PD_ACCEPT ports->hconnect_event=%d",
+                static_cast<int>(reinterpret_cast<intptr_t>(ports->hconnect_event)));
+      if (ports->hconnect_event != nullptr) osEventSet(ports->hconnect_event);
+      if (!ports->Pause(100)) return false;
+      ports->StartSniffer();
+      return true;
+    case PD_SHUTDOWN:
+      EchoPrint("RECEIVED PD_SHUTDOWN");
+      ports->StopSniffer();
+      return true;
+    default:
+      return true;
+  }
+}
+
 void StateRcv(void* session) {
   PORTS* ports = static_cast<PORTS*>(session);
   PD_PACKET buffer(0);
@@ -84,23 +104,7 @@ void StateRcv(void* session) {
         if (!ports->Stopping()) EchoPrint("recv error %d", osNetLastError());
         break;
       }
-      if (destination != 0 && destination != ports->GroupAddr) continue;
-      if (buffer.Signature != kPdSignature) continue;
-      switch (buffer.MsgType) {
-        case PD_ACCEPT:
-          EchoPrint("RECEIVED PD_ACCEPT ports->hconnect_event=%d",
-                    static_cast<int>(reinterpret_cast<intptr_t>(ports->hconnect_event)));
-          if (ports->hconnect_event != nullptr) osEventSet(ports->hconnect_event);
-          if (!ports->Pause(100)) break;
-          ports->StartSniffer();
-          break;
-        case PD_SHUTDOWN:
-          EchoPrint("RECEIVED PD_SHUTDOWN");
-          ports->StopSniffer();
-          break;
-        default:
-          break;
-      }
+      if (!HandleControlDatagram(ports, buffer, destination)) break;
     }
   } catch (...) {
     EchoPrint("StateRcv: Unknown Exception ");

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs one libFuzzer target for a while on its seed corpus.
 #
-#   scripts/fuzz.sh TARGET SECONDS     TARGET: decode | regfile
+#   scripts/fuzz.sh TARGET SECONDS     TARGET: decode | regfile | control
 #
 # Builds build/fuzz with clang (address and undefined-behaviour sanitizers)
 # when needed. The working corpus grows in build/fuzz/corpus-TARGET; a
@@ -15,7 +15,8 @@ SECONDS_LIMIT=${2:?usage: scripts/fuzz.sh TARGET SECONDS}
 case $TARGET in
   decode) MAX_LEN=1600 ;;
   regfile) MAX_LEN=8192 ;;
-  *) echo "fuzz.sh: unknown target $TARGET (decode, regfile)" >&2; exit 2 ;;
+  control) MAX_LEN=700 ;;
+  *) echo "fuzz.sh: unknown target $TARGET (decode, regfile, control)" >&2; exit 2 ;;
 esac
 if [ ! -x "build/fuzz/${TARGET}_fuzz" ]; then
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

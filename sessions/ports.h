@@ -101,6 +101,11 @@ class PORTS {
 // The control threads (protocol/control_threads.cpp).
 void StateRcv(void* session);
 void HeartbeatSender(void* session);
+// The state receiver's handling of one datagram received on the control
+// port (zero-filled past its length) that was sent to `destination` (0:
+// unknown). False when the session is being destroyed and the state
+// receiver should end.
+bool HandleControlDatagram(PORTS* ports, const PD_PACKET& packet, uint32_t destination);
 
 // Waits until `s` is readable within `timeoutUs` (or writable, without
 // limit); true only when it is.
