@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs one libFuzzer target for a while on its seed corpus.
 #
-#   scripts/fuzz.sh TARGET SECONDS     TARGET: decode | regfile | control
+#   scripts/fuzz.sh TARGET SECONDS     TARGET: decode | regfile | control | host
 #
 # Builds build/fuzz with clang (address and undefined-behaviour sanitizers)
 # when needed. The working corpus grows in build/fuzz/corpus-TARGET; a
@@ -16,13 +16,15 @@ case $TARGET in
   decode) MAX_LEN=1600 ;;
   regfile) MAX_LEN=8192 ;;
   control) MAX_LEN=700 ;;
-  *) echo "fuzz.sh: unknown target $TARGET (decode, regfile, control)" >&2; exit 2 ;;
+  host) MAX_LEN=4096 ;;
+  *) echo "fuzz.sh: unknown target $TARGET (decode, regfile, control, host)" >&2; exit 2 ;;
 esac
-if [ ! -x "build/fuzz/${TARGET}_fuzz" ]; then
+if [ ! -f build/fuzz/build.ninja ]; then
+  mkdir -p build
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPV_SANITIZE=fuzzer -DPV_BUILD_FUZZ=ON -DPV_BUILD_TESTS=OFF -DPV_BUILD_TOOLS=OFF > build/fuzz.configure.log
-  ninja -C build/fuzz
 fi
+ninja -C build/fuzz > /dev/null
 CORPUS=build/fuzz/corpus-$TARGET
 FOUND=build/fuzz/found-$TARGET
 mkdir -p "$CORPUS" "$FOUND"

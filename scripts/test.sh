@@ -149,7 +149,7 @@ stage_fuzz() {
   CC=clang CXX=clang++ configure_and_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=fuzzer \
     -DPV_BUILD_FUZZ=ON -DPV_BUILD_TESTS=OFF -DPV_BUILD_TOOLS=OFF
   local target
-  for target in decode regfile control; do
+  for target in decode regfile control host; do
     log "fuzz $target for $FUZZ_SECONDS s"
     scripts/fuzz.sh "$target" "$FUZZ_SECONDS"
   done
