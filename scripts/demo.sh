@@ -5,6 +5,8 @@
 #
 # Usage: scripts/demo.sh [--seconds S] [--json] [--universes U] [--pattern P]
 set -euo pipefail
+# shellcheck source=loopback_settings.sh
+. "$(dirname "$0")/loopback_settings.sh"
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
@@ -33,13 +35,7 @@ fi
 
 WORK=$(mktemp -d)
 trap 'kill $SIM 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"' EXIT
-cat > "$WORK/settings.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\Orvell Stagecraft\\Trivane - Previsa Protocol Driver\\Settings]
-"ip"="127.0.0.1"
-"Trivane1"=dword:00000001
-REG
+write_loopback_settings "$WORK/settings.reg"
 
 $BUILD/trivane-sim --console 1 --interface 127.0.0.1 --universes "$UNIVERSES" --pattern "$PATTERN" \
   --rate 40 --quiet > "$WORK/sim.log" 2>&1 &

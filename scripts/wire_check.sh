@@ -8,19 +8,14 @@
 # Usage: scripts/wire_check.sh BUILD_DIR [RUNNER ...]
 #   RUNNER: what runs the programs (for instance qemu-i386 -E LD_PRELOAD=...)
 set -euo pipefail
+# shellcheck source=loopback_settings.sh
+. "$(dirname "$0")/loopback_settings.sh"
 BUILD=$1
 shift
 RUN=("$@")
 WORK=$(mktemp -d)
 trap 'kill $SIM 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK"' EXIT
-cat > "$WORK/settings.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\Orvell Stagecraft\\Trivane - Previsa Protocol Driver\\Settings]
-"ip"="127.0.0.1"
-"Trivane1"=dword:00000001
-"Autofocus"=dword:00000001
-REG
+write_loopback_settings "$WORK/settings.reg" '"Autofocus"=dword:00000001'
 "${RUN[@]}" "$BUILD/trivane-sim" --console 1 --universes 4 --rate 40 --pattern chase --seconds 12 \
   > "$WORK/sim.log" 2>&1 &
 SIM=$!

@@ -18,11 +18,11 @@ PORTS::PORTS(uint32_t console) {
   EchoPrint("\nPORTS CONSTRUCTOR START %d", static_cast<int>(console));
   hconnect_event = osEventCreate(true, false);
   if (hconnect_event == nullptr) EchoPrint(" couldn't create event %d", static_cast<int>(osLastError()));
-  m_sendLockMade = osLockInit(&SendLock);
+  const bool sendLockMade = osLockInit(&SendLock);
   GroupAddr = ConsoleGroup(console);
   // Without its events and locks a session would beat without pause or
   // race its own teardown: it does not start at all.
-  m_ready = hconnect_event != nullptr && m_sendLockMade && m_stopEvent.Valid() && m_lifeLock.Valid() &&
+  m_ready = hconnect_event != nullptr && sendLockMade && m_stopEvent.Valid() && m_lifeLock.Valid() &&
             m_levels.Guard().Valid();
   if (!m_ready) {
     EchoPrint("PORTS %d: couldn't create the session's events and locks", static_cast<int>(console));

@@ -89,7 +89,6 @@ class PORTS {
   void EndThread(OsThread** thread, std::atomic<OsSocket>* field);
 
   bool m_ready = false;
-  bool m_sendLockMade = false;
   std::atomic<bool> m_stopping{false};
   EVENT m_stopEvent;               // wakes the threads' pauses
   // Orders m_stopping against the publication of sockets and receivers.

@@ -123,16 +123,8 @@ int DMX_DATA_CODER::RemoveUniverse(int index) {
   RESOURCE_LOCK levels(m_ownStore != nullptr ? &m_ownStore->Guard() : nullptr, nullptr);
   RESOURCE_LOCK lock(this, nullptr);
   if (index < 0 || index >= kUniverses || m_universes[index] == nullptr) return 0;
-  UniverseSlot* slot = m_universes[index];
   m_universes[index] = nullptr;
-  if (m_ownStore != nullptr) {
-    for (LevelBank& bank : slot->m_banks) {
-      std::memset(bank.m_levels, 0, sizeof bank.m_levels);
-      if (bank.m_ring.m_storage != nullptr)
-        std::memset(bank.m_ring.m_storage, 0, static_cast<size_t>(bank.m_ring.m_slots) * kRingSlotSize);
-      bank.m_ring.m_next = 0;
-    }
-  }
+  if (m_ownStore != nullptr) m_ownStore->ClearSlot(index);
   return 1;
 }
 

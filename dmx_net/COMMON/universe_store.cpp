@@ -51,11 +51,16 @@ void UNIVERSE_STORE::ClearIfPending() {
 }
 
 void UNIVERSE_STORE::ClearLocked() {
-  for (UniverseSlot& slot : m_slots) {
-    for (LevelBank& bank : slot.m_banks) {
-      std::memset(bank.m_levels, 0, sizeof bank.m_levels);
-      bank.m_ring.m_next = 0;
-    }
+  for (int u = 0; u < kUniverses; ++u) ClearSlot(u);
+}
+
+void UNIVERSE_STORE::ClearSlot(int index) {
+  UniverseSlot* slot = Slot(index);
+  if (slot == nullptr) return;
+  for (LevelBank& bank : slot->m_banks) {
+    std::memset(bank.m_levels, 0, sizeof bank.m_levels);
+    if (bank.m_ring.m_storage != nullptr)
+      std::memset(bank.m_ring.m_storage, 0, static_cast<size_t>(bank.m_ring.m_slots) * kRingSlotSize);
+    bank.m_ring.m_next = 0;
   }
-  if (m_ringStorage != nullptr) std::memset(m_ringStorage, 0, kUniverses * kBanks * kRingBytesPerBank);
 }

@@ -58,6 +58,8 @@ class UNIVERSE_STORE {
   // Carries out a clear that could not be done at once.
   // REQUIRES: the caller holds Guard().
   void ClearIfPending();
+  // Zeroes one universe's levels and raw records. REQUIRES: as above.
+  void ClearSlot(int index);
 
  private:
   void ClearLocked();

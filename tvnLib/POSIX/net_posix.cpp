@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "../os_net.h"
@@ -68,9 +69,8 @@ int osSelect(OsSocket s, bool write, int64_t timeoutUs) {
   pollfd entry{Fd(s), static_cast<short>(write ? POLLOUT : POLLIN), 0};
   // poll's own limit is whole milliseconds: round up, so that a short wait
   // never becomes a poll that returns at once.
-  const int limitMs = timeoutUs < 0 ? -1
-                      : timeoutUs > 2000000000LL * 1000 ? 2000000000
-                                                        : static_cast<int>((timeoutUs + 999) / 1000);
+  const int limitMs =
+      timeoutUs < 0 ? -1 : static_cast<int>(std::min<int64_t>((timeoutUs + 999) / 1000, INT32_MAX));
   int result;
   do {
     result = poll(&entry, 1, limitMs);

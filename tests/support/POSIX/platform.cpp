@@ -1,43 +1,45 @@
 #include "../platform.h"
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "tvnLib/echo.h"
 
 bool EchoReachesStderr() { return true; }
 
 void EchoToStderrInThisProcess() { EchoCreate("test", nullptr, nullptr); }
 
-#include <fcntl.h>
-#include <unistd.h>
-#include <sys/resource.h>
-
 namespace {
+
 rlimit g_savedLimit;
+
+// Lowers the process's descriptor limit to `limit` until RestoreOpenFiles.
+bool LimitDescriptors(rlim_t limit) {
+  if (getrlimit(RLIMIT_NOFILE, &g_savedLimit) != 0) return false;
+  rlimit lowered = g_savedLimit;
+  lowered.rlim_cur = limit;
+  return setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+}
+
 }  // namespace
 
 bool RefuseNewDescriptors() {
-  if (getrlimit(RLIMIT_NOFILE, &g_savedLimit) != 0) return false;
   // The lowest free descriptor becomes the limit: no new one can be had.
   const int probe = open("/dev/null", O_RDONLY);
   if (probe < 0) return false;
   close(probe);
-  rlimit tight = g_savedLimit;
-  tight.rlim_cur = static_cast<rlim_t>(probe);
-  return setrlimit(RLIMIT_NOFILE, &tight) == 0;
+  return LimitDescriptors(static_cast<rlim_t>(probe));
 }
 
 void RestoreOpenFiles() { setrlimit(RLIMIT_NOFILE, &g_savedLimit); }
 
-bool FailSocketWaits() {
-  if (getrlimit(RLIMIT_NOFILE, &g_savedLimit) != 0) return false;
-  rlimit none = g_savedLimit;
-  none.rlim_cur = 0;
-  return setrlimit(RLIMIT_NOFILE, &none) == 0;
-}
+// poll() fails with EINVAL when it is given more descriptors than the limit.
+bool FailSocketWaits() { return LimitDescriptors(0); }
 
 void RestoreSocketWaits() { RestoreOpenFiles(); }
-
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 int MulticastTtlOf(intptr_t s) {
   unsigned char ttl = 0;
