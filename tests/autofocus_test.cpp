@@ -116,19 +116,6 @@ TEST_F(Autofocus, MalformedMidiMessagesAreRefusedWithTheMessageBox) {
   EXPECT_TRUE(Received().empty());
 }
 
-TEST_F(Autofocus, ALongMessageDumpsElevenBytesALine) {
-  Connected(2);
-  const std::vector<uint8_t> message = Midi(std::vector<uint8_t>(24, 0x33));  // Length 30
-  SendMIDI(11, 0, 30, message.data());
-  const int first = echo.Find("SendMidi: Length 30, code: ");
-  ASSERT_GE(first, 0);
-  const std::vector<std::string> messages = echo.Messages();
-  EXPECT_EQ(messages.at(first + 1).size(), 55u);
-  EXPECT_EQ(messages.at(first + 2).size(), 55u);
-  EXPECT_EQ(messages.at(first + 3).size(), 40u);
-  EXPECT_EQ(Received(1).size(), 1u);
-}
-
 TEST_F(Autofocus, BlindLevelsSplitAt128PairsWithSpotAndStartChannel) {
   Connected(1);
   std::vector<ChannelLevel> levels;

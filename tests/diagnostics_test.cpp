@@ -50,17 +50,6 @@ TEST(Exception, TextIsCutTo255CharactersAndUnknownCodesReadAsUnknown) {
   EXPECT_STREQ(ErrorText(-1), "UNKNOWN ERROR");
 }
 
-TEST(Ticks, MillisecondsRoundToTicksAsMulDivDoes) {
-  EXPECT_EQ(TicksFromMs(1000), 300);
-  EXPECT_EQ(TicksFromMs(1), 0);
-  EXPECT_EQ(TicksFromMs(2), 1);
-  EXPECT_EQ(TicksFromMs(5), 2);  // 1.5 rounds away from zero
-  EXPECT_EQ(TicksFromMs(0xFFFFFFFFu), 0);  // -1 ms as the signed count
-  EXPECT_EQ(MsFromTicks(10), 33u);
-  EXPECT_EQ(MsFromTicks(300), 1000u);
-  EXPECT_EQ(MsFromTicks(-1), 0xFFFFFFFFu);
-}
-
 TEST(BoundedString, CopiesCutsAndFrees) {
   EchoCapture echo;
   BoundedString s;

@@ -61,6 +61,19 @@ class Session : public DriverTest {
     return receiving;
   }
 
+  // 512 levels that differ from channel to channel and from seed to seed.
+  static std::vector<uint8_t> Pattern(uint8_t seed) {
+    std::vector<uint8_t> levels(512);
+    for (int c = 0; c < 512; ++c) levels[c] = static_cast<uint8_t>(seed + c * 3);
+    return levels;
+  }
+
+  static bool AllZero(const uint8_t* p) {
+    for (int c = 0; c < 512; ++c)
+      if (p[c] != 0) return false;
+    return true;
+  }
+
   // Reads one port as the host does; empty when the port is not readable.
   static std::vector<uint8_t> ReadPort(uint16_t handle, int port) {
     std::vector<uint8_t> levels;
