@@ -82,6 +82,7 @@ PORTS& Session() {
   static PORTS* session = [] {
     static char noWindow = 0;
     EchoWnd.store(&noWindow);  // lines are formatted and stored, never shown
+    DriverMessageBox = [](const char*, const char*) {};  // the host's message boxes are not shown
     InterfaceAddr = MakeAddress(127, 0, 0, 1);
     PORTS* s = new PORTS(5);
     PD_PACKET accept(PD_ACCEPT);

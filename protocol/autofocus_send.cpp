@@ -37,7 +37,9 @@ void SendAFDMX(PORTS* session, uint32_t spot, int32_t startChannel, int32_t port
   for (int32_t i = 0; i < count; ++i) {
     const int k = i % kPairsPerPacket;
     const ChannelLevel& record = records[i];
-    Put16(packet.Items + 4 * k, static_cast<uint16_t>(record.Channel + base - 1));
+    // The wire field is 16 bits: the channel's low 16 bits, whatever start
+    // channel the host set (computed wide, so that no sum overflows).
+    Put16(packet.Items + 4 * k, static_cast<uint16_t>(static_cast<int64_t>(record.Channel) + base - 1));
     Put16(packet.Items + 4 * k + 2, record.Level);
     pending = k + 1;
     if (k == kPairsPerPacket - 1) {

@@ -268,18 +268,19 @@ TEST_F(Autofocus, NoSendStartsWhileAnotherHoldsTheSendLock) {
   EXPECT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 3, 3000));
 }
 
-TEST_F(Autofocus, AStartChannelOfMinusOneOrZeroOffsetsNothing) {
+TEST_F(Autofocus, StartChannelsBelowOneOffsetNothingAndHugeOnesKeepTheLow16Bits) {
   Connected(1);
   std::vector<ChannelLevel> levels(1, ChannelLevel{7, 1, 0});
-  for (int32_t start : {-1, 0, 1}) {
+  for (int32_t start : {-1, 0, 1, INT32_MAX}) {
     SendStartChannel(11, 0, start);
     SetBlindAFChannelData(11, 0, 1, levels.data());
   }
-  const auto packets = Received(3);
-  ASSERT_EQ(packets.size(), 3u);
+  const auto packets = Received(4);
+  ASSERT_EQ(packets.size(), 4u);
   EXPECT_EQ(Le16(packets[0].bytes, 44), 6);  // channel 7 is channel 6 counted from 0
   EXPECT_EQ(Le16(packets[1].bytes, 44), 6);
   EXPECT_EQ(Le16(packets[2].bytes, 44), 7);
+  EXPECT_EQ(Le16(packets[3].bytes, 44), 5);  // the low 16 bits of 7 + 2^31 - 1 - 1
 }
 
 }  // namespace
