@@ -54,9 +54,19 @@ OsSocket OpenStateSocket(PORTS* ports) {
 
 }  // namespace
 
+const char* const ControlDropNames[kControlDropReasons] = {"other group", "signature", "other type"};
+
+namespace {
+bool Pass(PORTS* ports, ControlDrop reason) {
+  ports->ControlDropped[static_cast<int>(reason)].fetch_add(1, std::memory_order_relaxed);
+  return true;
+}
+}  // namespace
+
 bool HandleControlDatagram(PORTS* ports, const PD_PACKET& packet, uint32_t destination) {
-  if (destination != 0 && destination != ports->GroupAddr) return true;
-  if (packet.Signature != kPdSignature) return true;
+  ports->ControlReceived.fetch_add(1, std::memory_order_relaxed);
+  if (destination != 0 && destination != ports->GroupAddr) return Pass(ports, ControlDrop::OtherGroup);
+  if (packet.Signature != kPdSignature) return Pass(ports, ControlDrop::Signature);
   switch (packet.MsgType) {
     case PD_ACCEPT:
       EchoPrint("RECEIVED PD_ACCEPT ports->hconnect_event=%d",
@@ -70,7 +80,7 @@ bool HandleControlDatagram(PORTS* ports, const PD_PACKET& packet, uint32_t desti
       ports->StopSniffer();
       return true;
     default:
-      return true;
+      return Pass(ports, ControlDrop::OtherType);
   }
 }
 

@@ -3,6 +3,9 @@
 #include "../tvnLib/echo.h"
 #include "../tvnLib/ipaddress.h"
 
+const char* const DmxDropNames[kDmxDropReasons] = {"other group", "oversize", "not DMX_DATA_NEW", "malformed",
+                                                   "stopping"};
+
 uint32_t DmxGroup(int32_t console) { return MakeAddress(236, 3, 2, static_cast<uint8_t>(32 + console)); }
 
 DMX_SNIFFER::DMX_SNIFFER(UNIVERSE_STORE* store)
@@ -102,15 +105,21 @@ int DMX_SNIFFER::ReceiveOne(int32_t timeoutMs, RR_PACKET** holder) {
   // Another console's group reaches this socket where the platform delivers
   // every group joined on the port; a datagram longer than the buffer was
   // cut and is never decoded.
-  const bool ours = destination == 0 || destination == m_groupAddr;
-  if (ours && !truncated && RrAcceptDmxDataNew(packet->Datagram(), received)) {
-    if (!LockLevelsForDecode()) {
-      m_droppedStopping.fetch_add(1, std::memory_order_relaxed);
-      return 1;
-    }
-    Decode(packet->Payload(), packet->header.PayloadLength);
+  if (destination != 0 && destination != m_groupAddr) {
+    Count(DmxDrop::OtherGroup);
+  } else if (truncated) {
+    Count(DmxDrop::Oversize);
+  } else if (!RrAcceptDmxDataNew(packet->Datagram(), received)) {
+    Count(DmxDrop::NotDmxDataNew);
+  } else if (!LockLevelsForDecode()) {
+    Count(DmxDrop::Stopping);
+  } else {
+    const bool whole = Decode(packet->Payload(), packet->header.PayloadLength);
     Store().Guard().Unlock();
-    m_decoded.fetch_add(1, std::memory_order_relaxed);
+    if (whole)
+      m_decoded.fetch_add(1, std::memory_order_relaxed);
+    else
+      Count(DmxDrop::Malformed);
   }
   return 1;
 }

@@ -20,6 +20,17 @@
 constexpr uint16_t DmxPort = 9138;
 constexpr int kReceiveBufferBytes = 1 << 20;
 
+// Why a received datagram was not (wholly) applied to the levels.
+enum class DmxDrop : int {
+  OtherGroup,     // sent to another console's group
+  Oversize,       // longer than the largest datagram, cut by the receive
+  NotDmxDataNew,  // the header's version, type, flag or length rule failed
+  Malformed,      // accepted, but its payload is broken (cut where it broke)
+  Stopping,       // the receiver was asked to stop while the host held the levels
+};
+constexpr int kDmxDropReasons = 5;
+extern const char* const DmxDropNames[kDmxDropReasons];
+
 // The DMX group of console N: 236.3.2.(32 + N).
 uint32_t DmxGroup(int32_t console);
 
@@ -50,12 +61,12 @@ class DMX_SNIFFER : public CTASK, public DMX_DATA_CODER {
   static constexpr int kStopGraceTicks = 900;
   using CTASK::Stop;
 
-  // Datagrams received, and those decoded (statistics for tools and tests).
+  // Datagrams received, those decoded whole, and the others by reason
+  // (statistics for tools and tests): received = decoded + every drop.
   std::atomic<uint32_t> m_received{0};
   std::atomic<uint32_t> m_decoded{0};
-  // Datagrams dropped because the receiver was asked to stop while it
-  // waited for the host to release the levels.
-  std::atomic<uint32_t> m_droppedStopping{0};
+  std::atomic<uint32_t> m_dropped[kDmxDropReasons] = {};
+  uint32_t Dropped(DmxDrop reason) const { return m_dropped[static_cast<int>(reason)].load(); }
 
   std::atomic<int32_t> m_running{0};
   uint32_t m_interface = 0;
@@ -67,6 +78,7 @@ class DMX_SNIFFER : public CTASK, public DMX_DATA_CODER {
   // Takes the levels' lock for a decode; waits as long as the host holds it
   // unless a stop is requested meanwhile (false then).
   bool LockLevelsForDecode();
+  void Count(DmxDrop reason) { m_dropped[static_cast<int>(reason)].fetch_add(1, std::memory_order_relaxed); }
 
   // The joined group, as the task's own copy: Leave may clear m_group while
   // the task still receives.

@@ -26,6 +26,15 @@
 #include "../tvnLib/os_net.h"
 #include "../tvnLib/sync.h"
 
+// Why the state receiver passed over a control datagram.
+enum class ControlDrop : int {
+  OtherGroup,  // sent to another console's group
+  Signature,   // not a control packet (short ones are zero-filled first)
+  OtherType,   // a type the driver does not act on (its own heartbeats among them)
+};
+constexpr int kControlDropReasons = 3;
+extern const char* const ControlDropNames[kControlDropReasons];
+
 class PORTS {
  public:
   // Builds the session of `console` and starts both threads at once; when
@@ -80,6 +89,12 @@ class PORTS {
   OsLockStorage SendLock;
   std::atomic<DMX_SNIFFER*> Sniffer{nullptr};
   OsHandle hconnect_event = nullptr;
+
+  // Control datagrams the state receiver took, and those it passed over by
+  // reason (statistics for tools and tests).
+  std::atomic<uint32_t> ControlReceived{0};
+  std::atomic<uint32_t> ControlDropped[kControlDropReasons] = {};
+  uint32_t ControlDrops(ControlDrop reason) const { return ControlDropped[static_cast<int>(reason)].load(); }
 
   // How each thread ended: -1 when setting up its socket failed, else 0.
   std::atomic<int> StateRcvExit{0};

@@ -125,6 +125,8 @@ TEST(Sniffer, JoinsTheConsolesGroupAndDecodes) {
   EXPECT_EQ(LevelOf(*sniffer, 3, 202), 0);
   EXPECT_GE(sniffer->m_received.load(), 4u);
   EXPECT_EQ(sniffer->m_decoded.load(), 2u);
+  EXPECT_EQ(sniffer->Dropped(DmxDrop::NotDmxDataNew), 1u);
+  EXPECT_EQ(sniffer->Dropped(DmxDrop::Oversize), 1u);
 }
 
 TEST(Sniffer, EachReceiverHearsOnlyItsOwnConsole) {

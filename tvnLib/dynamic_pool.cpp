@@ -109,6 +109,16 @@ void* DYNAMIC_POOL::Alloc() {
   return block;
 }
 
+int32_t DYNAMIC_POOL::InUse() {
+  RESOURCE_LOCK guard(this, nullptr);
+  int32_t used = 0;
+  for (FNODE* node = m_last; node != nullptr; node = node->m_prev) {
+    const DYNAMIC_POOL_PART* part = static_cast<DYNAMIC_POOL_PART*>(node);
+    used += part->m_capacity - part->m_freeCount;
+  }
+  return used;
+}
+
 void DYNAMIC_POOL::Free(void* p) {
   if (p == nullptr) TVN_ASSERT_FAIL("0", "tvnLib/dynamic_pool.cpp", 57);
   uint8_t* slot = static_cast<uint8_t*>(p) - kLinkSize;

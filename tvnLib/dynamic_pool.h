@@ -62,6 +62,8 @@ class DYNAMIC_POOL : public FLIST, public RESOURCE {
   void Free(void* p);
 
   int32_t PartCount() const { return m_count; }
+  // Blocks handed out and not yet freed, over all parts.
+  int32_t InUse();
   // Slot size of this pool's parts: block plus link word, rounded up so that
   // every block stays pointer-aligned.
   int32_t SlotSize() const;

@@ -137,28 +137,29 @@ uint8_t* DMX_DATA_CODER::LevelsOf(int index) const {
   return slot != nullptr ? slot->m_banks[1].m_levels : nullptr;
 }
 
-void DMX_DATA_CODER::Decode(const uint8_t* payload, int length) {
+bool DMX_DATA_CODER::Decode(const uint8_t* payload, int length) {
   RESOURCE_LOCK levels(&m_store->Guard(), nullptr);
   m_store->ClearIfPending();
   RESOURCE_LOCK lock(this, nullptr);
-  if (payload == nullptr || length < 12) return;
+  if (payload == nullptr || length < 12) return false;
   const uint8_t* const end = payload + length;
   const uint8_t* p = payload + 12;
   for (int g = 0; g < 8; ++g) {
     const unsigned mask = payload[4 + g];
     for (unsigned bits = mask; bits != 0; bits &= bits - 1) {
       const int universe = 8 * g + __builtin_ctz(bits);
-      if (end - p < 2) return;
+      if (end - p < 2) return false;
       const size_t blockLength = static_cast<size_t>(p[0] | p[1] << 8);
       p += 2;
-      if (blockLength > static_cast<size_t>(end - p)) return;
+      if (blockLength > static_cast<size_t>(end - p)) return false;
       const uint8_t* const blockEnd = p + blockLength;
       UniverseSlot* slot = m_universes[universe];
       if (slot != nullptr && slot->m_enabled != 0) {
         BlockReader reader(p, blockEnd);
-        if (!reader.Apply(*slot)) return;
+        if (!reader.Apply(*slot)) return false;
       }
       p = blockEnd;
     }
   }
+  return true;
 }

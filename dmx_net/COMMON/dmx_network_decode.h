@@ -34,8 +34,9 @@ class DMX_DATA_CODER : public RESOURCE {
   // Applies one DMX_DATA_NEW payload of `length` bytes under both locks. Reads
   // nothing beyond `length` bytes and writes nothing outside a bank or ring
   // slot; after a malformed block the rest of the packet is dropped (levels
-  // already applied stay).
-  void Decode(const uint8_t* payload, int length);
+  // already applied stay). False when the payload was too short or a block
+  // it read was malformed.
+  bool Decode(const uint8_t* payload, int length);
 
   // The universe's slot, or null. REQUIRES: the caller holds the lock.
   UniverseSlot* Universe(int index) const;

@@ -31,3 +31,8 @@ void RestoreOpenFiles();
 
 // The multicast time-to-live set on socket `s`, -1 when it cannot be read.
 int MulticastTtlOf(intptr_t s);
+
+// The process's resident memory in bytes and its open descriptors (POSIX)
+// or handles (Windows); -1 when they cannot be read.
+int64_t ResidentBytes();
+int OpenDescriptors();

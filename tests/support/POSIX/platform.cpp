@@ -1,6 +1,9 @@
 #include "../platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+
+#include <cstdio>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -46,4 +49,23 @@ int MulticastTtlOf(intptr_t s) {
   socklen_t length = sizeof ttl;
   if (getsockopt(static_cast<int>(s), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, &length) != 0) return -1;
   return ttl;
+}
+
+int64_t ResidentBytes() {
+  FILE* f = std::fopen("/proc/self/statm", "r");
+  if (f == nullptr) return -1;
+  long pages = 0;
+  long resident = 0;
+  const int read = std::fscanf(f, "%ld %ld", &pages, &resident);
+  std::fclose(f);
+  return read == 2 ? static_cast<int64_t>(resident) * sysconf(_SC_PAGESIZE) : -1;
+}
+
+int OpenDescriptors() {
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  int count = 0;
+  while (readdir(dir) != nullptr) ++count;
+  closedir(dir);
+  return count - 3;  // ".", ".." and the directory's own descriptor
 }

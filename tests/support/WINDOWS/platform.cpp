@@ -30,3 +30,18 @@ int MulticastTtlOf(intptr_t s) {
     return -1;
   return static_cast<int>(ttl & 0xFF);
 }
+
+#include <windows.h>
+#include <psapi.h>
+
+int64_t ResidentBytes() {
+  PROCESS_MEMORY_COUNTERS counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return -1;
+  return static_cast<int64_t>(counters.WorkingSetSize);
+}
+
+int OpenDescriptors() {
+  DWORD handles = 0;
+  if (!GetProcessHandleCount(GetCurrentProcess(), &handles)) return -1;
+  return static_cast<int>(handles);
+}
