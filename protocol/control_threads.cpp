@@ -57,13 +57,19 @@ OsSocket OpenStateSocket(PORTS* ports) {
 const char* const ControlDropNames[kControlDropReasons] = {"other group", "signature", "other type"};
 
 namespace {
-bool Pass(PORTS* ports, ControlDrop reason) {
+
+// How many queued datagrams the state receiver reads before it acts on
+// them, so that a flood cannot keep it from acting.
+constexpr int kDrainLimit = 256;
+
+ControlIntent Pass(PORTS* ports, ControlDrop reason) {
   ports->ControlDropped[static_cast<int>(reason)].fetch_add(1, std::memory_order_relaxed);
-  return true;
+  return ControlIntent::None;
 }
+
 }  // namespace
 
-bool HandleControlDatagram(PORTS* ports, const PD_PACKET& packet, uint32_t destination) {
+ControlIntent TakeControlDatagram(PORTS* ports, const PD_PACKET& packet, uint32_t destination) {
   ports->ControlReceived.fetch_add(1, std::memory_order_relaxed);
   if (destination != 0 && destination != ports->GroupAddr) return Pass(ports, ControlDrop::OtherGroup);
   if (packet.Signature != kPdSignature) return Pass(ports, ControlDrop::Signature);
@@ -71,18 +77,64 @@ bool HandleControlDatagram(PORTS* ports, const PD_PACKET& packet, uint32_t desti
     case PD_ACCEPT:
       EchoPrint("RECEIVED PD_ACCEPT ports->hconnect_event=%d",
                 static_cast<int>(reinterpret_cast<intptr_t>(ports->hconnect_event)));
+      // At once: the host's Connect waits for it.
       if (ports->hconnect_event != nullptr) osEventSet(ports->hconnect_event);
-      if (!ports->Pause(100)) return false;
-      ports->StartSniffer();
-      return true;
+      return ControlIntent::Accept;
     case PD_SHUTDOWN:
       EchoPrint("RECEIVED PD_SHUTDOWN");
-      ports->StopSniffer();
-      return true;
+      return ControlIntent::Shutdown;
     default:
       return Pass(ports, ControlDrop::OtherType);
   }
 }
+
+bool ApplyControlIntent(PORTS* ports, ControlIntent intent) {
+  switch (intent) {
+    case ControlIntent::Accept:
+      if (!ports->Pause(100)) return false;
+      ports->StartSniffer();
+      return true;
+    case ControlIntent::Shutdown:
+      ports->StopSniffer();
+      return true;
+    default:
+      return true;
+  }
+}
+
+bool HandleControlDatagram(PORTS* ports, const PD_PACKET& packet, uint32_t destination) {
+  return ApplyControlIntent(ports, TakeControlDatagram(ports, packet, destination));
+}
+
+namespace {
+
+// Reads every datagram queued on the state receiver's socket (up to
+// kDrainLimit, the first one known to be there) and returns what the last
+// acceptance or shutdown among them asks; a console that repeats itself is
+// thus followed at once, not message by message with a receiver each. False
+// in *ok when a receive failed (logged) or the session is being destroyed.
+ControlIntent DrainControlSocket(PORTS* ports, OsSocket s, PD_PACKET* buffer, bool* ok) {
+  ControlIntent intent = ControlIntent::None;
+  *ok = true;
+  for (int n = 0; n < kDrainLimit && !ports->Stopping(); ++n) {
+    if (n > 0 && osSelect(s, false, 0) != 1) break;
+    // A short datagram must not leave the previous packet's fields behind.
+    std::memset(static_cast<void*>(buffer), 0, sizeof *buffer);
+    bool truncated = false;
+    uint32_t destination = 0;
+    if (osRecvFrom(s, buffer, kPdPacketSize, &truncated, &destination) < 0) {
+      if (!ports->Stopping()) EchoPrint("recv error %d", osNetLastError());
+      *ok = false;
+      break;
+    }
+    const ControlIntent got = TakeControlDatagram(ports, *buffer, destination);
+    if (got != ControlIntent::None) intent = got;
+  }
+  if (ports->Stopping()) *ok = false;
+  return intent;
+}
+
+}  // namespace
 
 void StateRcv(void* session) {
   PORTS* ports = static_cast<PORTS*>(session);
@@ -106,15 +158,9 @@ void StateRcv(void* session) {
         continue;
       }
       lastWaitError = 0;
-      // A short datagram must not leave the previous packet's fields behind.
-      std::memset(static_cast<void*>(&buffer), 0, sizeof buffer);
-      bool truncated = false;
-      uint32_t destination = 0;
-      if (osRecvFrom(s, &buffer, kPdPacketSize, &truncated, &destination) < 0) {
-        if (!ports->Stopping()) EchoPrint("recv error %d", osNetLastError());
-        break;
-      }
-      if (!HandleControlDatagram(ports, buffer, destination)) break;
+      bool ok = true;
+      const ControlIntent intent = DrainControlSocket(ports, s, &buffer, &ok);
+      if (!ApplyControlIntent(ports, intent) || !ok) break;
     }
   } catch (...) {
     EchoPrint("StateRcv: Unknown Exception ");

@@ -115,10 +115,18 @@ class PORTS {
 // The control threads (protocol/control_threads.cpp).
 void StateRcv(void* session);
 void HeartbeatSender(void* session);
-// The state receiver's handling of one datagram received on the control
+// What a control datagram asks of the session.
+enum class ControlIntent { None, Accept, Shutdown };
+// The state receiver's reading of one datagram received on the control
 // port (zero-filled past its length) that was sent to `destination` (0:
-// unknown). False when the session is being destroyed and the state
-// receiver should end.
+// unknown): counts what it passes over, logs acceptances and shutdowns,
+// and sets the connect event on an acceptance.
+ControlIntent TakeControlDatagram(PORTS* ports, const PD_PACKET& packet, uint32_t destination);
+// Carries out an intent: an acceptance pauses 100 ms and (re)starts the DMX
+// receiver, a shutdown stops it. False when the session is being destroyed
+// and the state receiver should end.
+bool ApplyControlIntent(PORTS* ports, ControlIntent intent);
+// Both, for one datagram.
 bool HandleControlDatagram(PORTS* ports, const PD_PACKET& packet, uint32_t destination);
 
 // Waits until `s` is readable within `timeoutUs` (or writable, without

@@ -88,6 +88,30 @@ TEST_F(Session, AShutdownWithoutAReceiverOnlyLogs) {
   EXPECT_EQ(LastReceiving(*sim), 0);
 }
 
+TEST_F(Session, AfterABurstOfAcceptancesTheLastMessageStandsAtOnce) {
+  LoopbackSettings(8);
+  auto sim = Simulator(8, /*accept=*/false);
+  PORTS session(8);
+  ASSERT_TRUE(Eventually([&] {
+    sim->SendAccept();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return session.HasSniffer();
+  }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const int started = echo.Count("DMX SNIFFER joining");
+  // A console that repeats itself 100 times, then shuts down: the driver
+  // follows its last word, not each of the hundred with a receiver of its
+  // own, and nothing it says is lost on the way.
+  for (int i = 0; i < 100; ++i) sim->SendAccept();
+  sim->SendShutdown();
+  const auto start = Clock::now();
+  EXPECT_TRUE(Eventually([&] { return !session.HasSniffer() && echo.Contains("RECEIVED PD_SHUTDOWN"); }, 5000));
+  EXPECT_LT(MsSince(start), 1000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_FALSE(session.HasSniffer());
+  EXPECT_LE(echo.Count("DMX SNIFFER joining") - started, 2);
+}
+
 TEST_F(Session, ASessionWhoseEventsAreRefusedFailsItsConnectAtOnce) {
   LoopbackSettings(2);
   auto sim = Simulator(2);

@@ -171,10 +171,10 @@ void ConsoleSimulator::ReceiveLoop() {
     m_changed.notify_all();
     if (callback) callback(packet);
     // A heartbeat from a driver that does not receive yet asks to be
-    // accepted; one acceptance per two seconds is enough.
+    // accepted, at most once per acceptance interval.
     const bool asks = packet.type == PD_HEARTBEAT && packet.signature == kPdSignature && packet.receiving == 0;
     if (asks && !m_options.neverAccept && shutdownSentMs == 0 &&
-        (m_lastAcceptMs == 0 || NowMs() >= m_lastAcceptMs + 2000)) {
+        (m_lastAcceptMs == 0 || NowMs() >= m_lastAcceptMs + static_cast<uint64_t>(m_options.acceptIntervalMs))) {
       if (m_options.acceptDelayMs > 0) osSleepMs(m_options.acceptDelayMs);
       if (m_running) SendAccept();
     }

@@ -29,6 +29,7 @@ struct SimOptions {
   SimPattern pattern = SimPattern::Chase;
   bool changedOnly = false;    // only changed channels (a full frame every second)
   int acceptDelayMs = 0;
+  int acceptIntervalMs = 2000;  // at most one acceptance of a heartbeat per interval
   bool neverAccept = false;
   int shutdownAfterMs = -1;    // PD_SHUTDOWN this long after the acceptance
   int reacceptAfterMs = -1;    // accept again this long after a shutdown

@@ -36,3 +36,5 @@ int MulticastTtlOf(intptr_t s);
 // or handles (Windows); -1 when they cannot be read.
 int64_t ResidentBytes();
 int OpenDescriptors();
+// The threads of this process; -1 when they cannot be counted.
+int ThreadCount();

@@ -61,11 +61,21 @@ int64_t ResidentBytes() {
   return read == 2 ? static_cast<int64_t>(resident) * sysconf(_SC_PAGESIZE) : -1;
 }
 
-int OpenDescriptors() {
-  DIR* dir = opendir("/proc/self/fd");
+namespace {
+// Entries of a /proc folder, without "." and "..".
+int EntriesOf(const char* folder) {
+  DIR* dir = opendir(folder);
   if (dir == nullptr) return -1;
   int count = 0;
   while (readdir(dir) != nullptr) ++count;
   closedir(dir);
-  return count - 3;  // ".", ".." and the directory's own descriptor
+  return count - 2;
 }
+}  // namespace
+
+int OpenDescriptors() {
+  const int entries = EntriesOf("/proc/self/fd");
+  return entries < 0 ? -1 : entries - 1;  // the folder's own descriptor
+}
+
+int ThreadCount() { return EntriesOf("/proc/self/task"); }

@@ -33,6 +33,7 @@ int MulticastTtlOf(intptr_t s) {
 
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 int64_t ResidentBytes() {
   PROCESS_MEMORY_COUNTERS counters;
@@ -44,4 +45,17 @@ int OpenDescriptors() {
   DWORD handles = 0;
   if (!GetProcessHandleCount(GetCurrentProcess(), &handles)) return -1;
   return static_cast<int>(handles);
+}
+
+int ThreadCount() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  const DWORD self = GetCurrentProcessId();
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    count += entry.th32OwnerProcessID == self ? 1 : 0;
+  CloseHandle(snapshot);
+  return count;
 }
