@@ -165,7 +165,7 @@ void ConsoleSimulator::ReceiveLoop() {
     std::function<void(const SimControlPacket&)> callback;
     {
       std::lock_guard<std::mutex> lock(m_mutex);
-      m_packets.push_back(packet);
+      if (m_options.keepPackets) m_packets.push_back(packet);
       callback = m_callback;
     }
     m_changed.notify_all();

@@ -33,6 +33,7 @@ struct SimOptions {
   bool neverAccept = false;
   int shutdownAfterMs = -1;    // PD_SHUTDOWN this long after the acceptance
   int reacceptAfterMs = -1;    // accept again this long after a shutdown
+  bool keepPackets = true;     // false: control packets are passed to the callback only
 };
 
 // What the simulator saw of one control packet.

@@ -56,6 +56,7 @@ bool ParsePattern(const std::string& text, SimPattern* pattern) {
 
 int main(int argc, char** argv) {
   SimOptions options;
+  options.keepPackets = false;  // printed as they come, never stored: the simulator runs for hours
   double seconds = -1;
   bool quiet = false;
   for (int i = 1; i < argc; ++i) {
