@@ -18,6 +18,23 @@ inline double SoakScale() {
   return scale > 0 ? scale : 1.0;
 }
 
+// Sanitizers keep freed memory and shadow of their own: resident memory
+// says nothing about the driver there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kMemoryIsTheDrivers = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kMemoryIsTheDrivers = false;
+#else
+constexpr bool kMemoryIsTheDrivers = true;
+#endif
+#else
+constexpr bool kMemoryIsTheDrivers = true;
+#endif
+
+// Resident memory may grow by at most this much over a soak.
+constexpr int64_t kFlatRssBytes = 4 << 20;
+
 inline int Scaled(int count, int least = 1) {
   const int n = static_cast<int>(count * SoakScale());
   return n < least ? least : n;

@@ -109,7 +109,6 @@ class PollingHost {
 };
 
 TEST_F(Session, ThreeStormingConsolesLoseNoLevelAndLeaveNothingBehind) {
-  const int threadsBefore = ThreadCount();
   DetectAutofocusSupport();  // blind autofocus
   LoopbackSettings(1, 2, 3);
   std::unique_ptr<ConsoleSimulator> sims[kConsoles];
@@ -124,6 +123,9 @@ TEST_F(Session, ThreeStormingConsolesLoseNoLevelAndLeaveNothingBehind) {
     sims[i].reset(new ConsoleSimulator(options));
     std::string error;
     ASSERT_TRUE(sims[i]->Start(&error)) << error;
+  }
+  const int threadsBefore = ThreadCount();  // the test's and the consoles'
+  for (int i = 0; i < kConsoles; ++i) {
     PDI pdi = Record(static_cast<uint8_t>(i + 1));
     ASSERT_EQ(Connect(&pdi), i + 1);
   }
@@ -131,10 +133,8 @@ TEST_F(Session, ThreeStormingConsolesLoseNoLevelAndLeaveNothingBehind) {
   const auto stormEnd = Clock::now() + std::chrono::milliseconds(Scaled(6000));
   std::vector<std::unique_ptr<Storm>> storms;
   std::vector<std::thread> stormThreads;
-  for (int i = 0; i < kConsoles; ++i) {
-    storms.emplace_back(new Storm(sims[i].get(), 100u + static_cast<unsigned>(i)));
-    stormThreads.emplace_back([&, i] { storms[i]->Run(stormEnd); });
-  }
+  for (int i = 0; i < kConsoles; ++i) storms.emplace_back(new Storm(sims[i].get(), 100u + static_cast<unsigned>(i)));
+  for (int i = 0; i < kConsoles; ++i) stormThreads.emplace_back([&, i] { storms[i]->Run(stormEnd); });
   PollingHost host;
   int rounds = 0;
   while (Clock::now() < stormEnd) host.Round(rounds++);
@@ -162,7 +162,6 @@ TEST_F(Session, ThreeStormingConsolesLoseNoLevelAndLeaveNothingBehind) {
   EXPECT_LT(host.LongestCallMs(), 1000);
 
   for (uint16_t h = 1; h <= kConsoles; ++h) Disconnect(h);
-  for (auto& sim : sims) sim.reset();
   EXPECT_TRUE(PortMap().empty());
   EXPECT_TRUE(Eventually([&] { return ThreadCount() == threadsBefore; }));
   EXPECT_EQ(ThreadCount(), threadsBefore);
