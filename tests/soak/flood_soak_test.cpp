@@ -217,12 +217,17 @@ TEST_F(Flood, AMillionHostileDatagramsAreCountedByReasonAndLeaveTheLevelsRight) 
     }
   }
   const int64_t controlMs = MsSince(controlStart);
-  EXPECT_EQ(session->ControlDrops(ControlDrop::Signature) - signatureBefore, controlSent[Garbage] + controlSent[Oversize]);
+  // The driver's own heartbeats count among the other types: the signature
+  // drops are what tells that every datagram arrived.
+  const uint64_t unsignedSent = controlSent[Garbage] + controlSent[Oversize];
+  EXPECT_TRUE(Reaches([&] { return session->ControlDrops(ControlDrop::Signature) - signatureBefore; }, unsignedSent));
+  EXPECT_EQ(session->ControlDrops(ControlDrop::Signature) - signatureBefore, unsignedSent);
   const uint64_t otherTypes = session->ControlDrops(ControlDrop::OtherType) - otherTypeBefore;
   EXPECT_GE(otherTypes, controlSent[BadBody]);
   EXPECT_LE(otherTypes, controlSent[BadBody] + static_cast<uint64_t>(controlMs / 900 + 2));  // and the heartbeats
+  // Other sessions on the machine (a fuzzer, say) add their heartbeats.
   const uint64_t otherControl = session->ControlDrops(ControlDrop::OtherGroup);
-  EXPECT_TRUE(otherControl == 0 || otherControl == controlSent[OtherGroup]) << otherControl;
+  EXPECT_TRUE(otherControl == 0 || otherControl >= controlSent[OtherGroup]) << otherControl;
 
   // The same receiver throughout, and valid levels are right at once.
   EXPECT_EQ(session->Sniffer.load(), sniffer);
