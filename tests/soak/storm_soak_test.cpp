@@ -130,7 +130,7 @@ TEST_F(Session, ThreeStormingConsolesLoseNoLevelAndLeaveNothingBehind) {
     ASSERT_EQ(Connect(&pdi), i + 1);
   }
 
-  const auto stormEnd = Clock::now() + std::chrono::milliseconds(Scaled(6000));
+  const auto stormEnd = Clock::now() + std::chrono::milliseconds(Scaled(6000, 3000));
   std::vector<std::unique_ptr<Storm>> storms;
   std::vector<std::thread> stormThreads;
   for (int i = 0; i < kConsoles; ++i) storms.emplace_back(new Storm(sims[i].get(), 100u + static_cast<unsigned>(i)));
