@@ -85,7 +85,7 @@ TEST_F(Session, FiveHundredConnectionsLeaveMemoryDescriptorsAndThreadsFlat) {
   const Footprint after;
   EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads; }));
   EXPECT_TRUE(Eventually([&] { return OpenDescriptors() == before.descriptors; }));
-  if (kMemoryIsTheDrivers) {
+  if (MemoryIsTheDrivers()) {
     EXPECT_LT(after.rss - before.rss, kFlatRssBytes);
   }
   EXPECT_EQ(RrPacketPool().InUse(), 0);

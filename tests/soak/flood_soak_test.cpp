@@ -233,7 +233,7 @@ TEST_F(Flood, AMillionHostileDatagramsAreCountedByReasonAndLeaveTheLevelsRight) 
   EXPECT_EQ(session->Sniffer.load(), sniffer);
   EXPECT_TRUE(ValidLevelsArrive(2));
   const int64_t rssAfter = ResidentBytes();
-  if (kMemoryIsTheDrivers) {
+  if (MemoryIsTheDrivers()) {
     EXPECT_LT(rssAfter - rssBefore, kFlatRssBytes);
   }
   std::printf("flood: %d DMX datagrams in %lld ms (not DMX_DATA_NEW %u, malformed %u, decoded %u, oversize %u, "

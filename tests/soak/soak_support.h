@@ -18,19 +18,22 @@ inline double SoakScale() {
   return scale > 0 ? scale : 1.0;
 }
 
-// Sanitizers keep freed memory and shadow of their own: resident memory
-// says nothing about the driver there.
+// Sanitizers keep freed memory and shadow of their own, and an emulator
+// (PV_EMULATED set) its translated code: resident memory says nothing about
+// the driver there.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kMemoryIsTheDrivers = false;
+constexpr bool kSanitized = true;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kMemoryIsTheDrivers = false;
+constexpr bool kSanitized = true;
 #else
-constexpr bool kMemoryIsTheDrivers = true;
+constexpr bool kSanitized = false;
 #endif
 #else
-constexpr bool kMemoryIsTheDrivers = true;
+constexpr bool kSanitized = false;
 #endif
+
+inline bool MemoryIsTheDrivers() { return !kSanitized && std::getenv("PV_EMULATED") == nullptr; }
 
 // Resident memory may grow by at most this much over a soak.
 constexpr int64_t kFlatRssBytes = 4 << 20;
