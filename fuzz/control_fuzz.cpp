@@ -1,10 +1,14 @@
 // Arbitrary datagrams on the control port, applied to a live session on
 // loopback (its control threads running) as its state receiver applies
-// them: acceptances start a new receiver, shutdowns stop it. The first byte
-// picks the destination the datagram came to (unknown, the session's
-// group, another group); the rest, up to 556 bytes, is the datagram.
-// Nothing may crash or leak, and the session must have a receiver exactly
-// after an acceptance for its own group.
+// them: a batch of datagrams read one after the other, then the last
+// acceptance or shutdown among them carried out (an acceptance starts a new
+// receiver, a shutdown stops it). Each datagram is a record: one byte that
+// picks the destination it came to (unknown, the session's group, another
+// group), two bytes of length (little-endian), then that many bytes, of
+// which the first 556 are the datagram as received. Nothing may crash or
+// leak, and the session must have a receiver exactly when the batch's last
+// word for its own group was an acceptance (or, without one, as before).
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -23,23 +27,32 @@ PORTS& Session() {
   return *session;
 }
 
+constexpr int kMaxBatch = 8;
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
   PORTS& session = Session();
   const uint32_t destinations[3] = {0, session.GroupAddr, ConsoleGroup(6)};
-  const uint32_t destination = destinations[data[0] % 3];
-  PD_PACKET packet(0);
-  std::memset(static_cast<void*>(&packet), 0, sizeof packet);
-  std::memcpy(&packet, data + 1, size - 1 < kPdPacketSize ? size - 1 : kPdPacketSize);
   const bool had = session.HasSniffer();
-  if (!HandleControlDatagram(&session, packet, destination)) std::abort();  // the session is not stopping
-  const bool ours = destination == 0 || destination == session.GroupAddr;
-  const bool counts = ours && packet.Signature == kPdSignature;
-  const bool expected = counts && packet.MsgType == PD_ACCEPT    ? true
-                        : counts && packet.MsgType == PD_SHUTDOWN ? false
-                                                                  : had;
+  ControlIntent intent = ControlIntent::None;
+  bool expected = had;
+  for (int n = 0; n < kMaxBatch && size >= 3; ++n) {
+    const uint32_t destination = destinations[data[0] % 3];
+    const size_t length = std::min<size_t>(static_cast<size_t>(data[1] | data[2] << 8), size - 3);
+    PD_PACKET packet(0);
+    std::memset(static_cast<void*>(&packet), 0, sizeof packet);
+    std::memcpy(&packet, data + 3, length < kPdPacketSize ? length : kPdPacketSize);
+    data += 3 + length;
+    size -= 3 + length;
+    const ControlIntent got = TakeControlDatagram(&session, packet, destination);
+    const bool ours = destination == 0 || destination == session.GroupAddr;
+    const bool counts = ours && packet.Signature == kPdSignature;
+    if (counts && packet.MsgType == PD_ACCEPT) expected = true;
+    if (counts && packet.MsgType == PD_SHUTDOWN) expected = false;
+    if (got != ControlIntent::None) intent = got;
+  }
+  if (!ApplyControlIntent(&session, intent)) std::abort();  // the session is not stopping
   if (session.HasSniffer() != expected) std::abort();
   return 0;
 }

@@ -15,7 +15,7 @@ SECONDS_LIMIT=${2:?usage: scripts/fuzz.sh TARGET SECONDS}
 case $TARGET in
   decode) MAX_LEN=1600 ;;
   regfile) MAX_LEN=8192 ;;
-  control) MAX_LEN=700 ;;
+  control) MAX_LEN=4096 ;;
   host) MAX_LEN=4096 ;;
   *) echo "fuzz.sh: unknown target $TARGET (decode, regfile, control, host)" >&2; exit 2 ;;
 esac
@@ -24,7 +24,7 @@ if [ ! -f build/fuzz/build.ninja ]; then
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPV_SANITIZE=fuzzer -DPV_BUILD_FUZZ=ON -DPV_BUILD_TESTS=OFF -DPV_BUILD_TOOLS=OFF > build/fuzz.configure.log
 fi
-ninja -C build/fuzz > /dev/null
+ninja -C build/fuzz > build/fuzz.build.log 2>&1 || { cat build/fuzz.build.log; exit 1; }
 CORPUS=build/fuzz/corpus-$TARGET
 FOUND=build/fuzz/found-$TARGET
 mkdir -p "$CORPUS" "$FOUND"
