@@ -16,13 +16,24 @@
 #include "driver/driver_state.h"
 #include "sessions/ports.h"
 #include "tvnLib/ipaddress.h"
+#include "tvnLib/os.h"
+#include "tvnLib/os_net.h"
 
 namespace {
 
+// The session's own state receiver keeps running but leaves its group, so
+// that only the fuzzer acts on the session, as only the state receiver does
+// in the driver: other programs on the machine may talk to console 5.
 PORTS& Session() {
   static PORTS* session = [] {
     InterfaceAddr = MakeAddress(127, 0, 0, 1);
-    return new PORTS(5);
+    PORTS* ports = new PORTS(5);
+    for (;;) {
+      const OsSocket s = ports->StateRcvSfd.load();
+      if (s != 0 && osMembership(s, false, ports->GroupAddr, InterfaceAddr) == 0) break;
+      osSleepMs(1);
+    }
+    return ports;
   }();
   return *session;
 }
