@@ -87,11 +87,6 @@ void DMX_SNIFFER::Exit() {
 
 int DMX_SNIFFER::ReceiveOne(int32_t timeoutMs, RR_PACKET** holder) {
   if (!m_socket.IsOpen()) return 0;
-  if (timeoutMs != -1) {
-    const TVN_TIMEVAL wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    if (m_socket.selectRead(&wait) == 0) return 0;
-    if (!m_socket.IsOpen()) return 0;
-  }
   if (*holder == nullptr) {
     *holder = new (std::nothrow) RR_PACKET;
     if (*holder == nullptr) return 0;
@@ -99,7 +94,10 @@ int DMX_SNIFFER::ReceiveOne(int32_t timeoutMs, RR_PACKET** holder) {
   RR_PACKET* packet = *holder;
   bool truncated = false;
   uint32_t destination = 0;
-  const int received = osRecvFrom(m_socket.Socket(), packet->Datagram(), kRrMaxDatagram, &truncated, &destination);
+  // A datagram already queued is taken without a wait: a console's frame
+  // arrives as a burst of datagrams, and each costs one system call.
+  const int64_t waitUs = timeoutMs == -1 ? -1 : static_cast<int64_t>(timeoutMs) * 1000;
+  const int received = m_socket.ReceiveWithin(packet->Datagram(), kRrMaxDatagram, waitUs, &truncated, &destination);
   if (received < 1) return 0;
   m_received.fetch_add(1, std::memory_order_relaxed);
   // Another console's group reaches this socket where the platform delivers

@@ -45,7 +45,7 @@ class DMX_SNIFFER : public CTASK, public DMX_DATA_CODER {
   void Join(uint32_t interfaceAddr, int32_t console);
   // Stops receiving and forgets interface and console.
   void Leave();
-  // One wait of up to `timeoutMs` (-1: no wait) and one receive into the
+  // One receive of up to `timeoutMs` (-1: without limit) into the
   // packet in `holder` (taken from the pool when empty). 1 when a datagram
   // was received, decoded or not.
   int ReceiveOne(int32_t timeoutMs, RR_PACKET** holder);

@@ -210,6 +210,54 @@ TEST(UdpSocket, CloseFromAnotherThreadEndsAWaitAtOnce) {
   }
 }
 
+// Both ways of waiting for a datagram: a receive that waits, and a wait
+// followed by a receive. A wait must never report a datagram that an
+// earlier receive already took (the state receiver would take the empty
+// receive for a broken socket and end), a receive takes a queued datagram
+// without waiting, gives up after its limit, and ends at once when another
+// thread wakes the socket.
+TEST(UdpSocket, ReceivesWaitForDataTheirLimitOrAWakeAndNeverForAGoneDatagram) {
+  UDPSOCKET receiver(0, 0, 1);
+  receiver.Bind(IPADDRESS(45005, kLoopback));
+  UDPSOCKET sender(0, 0, 1);
+  const IPADDRESS to(45005, kLoopback);
+  char buffer[64];
+  bool truncated = false;
+  uint32_t destination = 0;
+  using Clock = std::chrono::steady_clock;
+  auto ms = [](Clock::time_point since) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+  };
+
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_EQ(sender.SendTo("ab", 2, to), 2);
+    const TVN_TIMEVAL wait{1, 0};
+    ASSERT_NE(receiver.selectRead(&wait), 0);
+    ASSERT_EQ(osRecv(receiver.Socket(), buffer, sizeof buffer), 2);
+    const TVN_TIMEVAL shortWait{0, 150000};
+    const auto start = Clock::now();
+    EXPECT_EQ(receiver.selectRead(&shortWait), 0) << "round " << round;
+    EXPECT_GE(ms(start), 100);
+  }
+
+  ASSERT_EQ(sender.SendTo("xyz", 3, to), 3);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(receiver.ReceiveWithin(buffer, sizeof buffer, 1000000, &truncated, &destination), 3);
+  auto start = Clock::now();
+  EXPECT_EQ(receiver.ReceiveWithin(buffer, sizeof buffer, 200000, &truncated, &destination), 0);
+  EXPECT_GE(ms(start), 150);
+  EXPECT_LT(ms(start), 1500);
+
+  std::thread waker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    osSocketWake(receiver.Socket());
+  });
+  start = Clock::now();
+  EXPECT_LE(receiver.ReceiveWithin(buffer, sizeof buffer, 5000000, &truncated, &destination), 0);
+  EXPECT_LT(ms(start), 1000) << "the wake did not end the receive";
+  waker.join();
+}
+
 TEST(UdpSocket, FailedSendsLeaveTheStatisticsAndSlowSendComparesStrictly) {
   UDPSOCKET sender(0, 0, 1);
   EXPECT_EQ(sender.SendTo("x", 1, IPADDRESS(0, kLoopback)), -1);  // port 0 is no destination

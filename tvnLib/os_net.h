@@ -41,6 +41,7 @@ enum class OsSockOpt {
   MulticastLoop,  // IP_MULTICAST_LOOP
   MulticastTtl,   // IP_MULTICAST_TTL
   ReceiveBuffer,  // SO_RCVBUF, in bytes
+  ReceiveTimeoutMs,  // SO_RCVTIMEO: a blocking receive gives up after this long (0: never)
 };
 int osSetSockOpt(OsSocket s, OsSockOpt option, int value);     // 0 or -1
 int osSetMulticastIf(OsSocket s, uint32_t interfaceAddr);      // 0 or -1
@@ -69,6 +70,15 @@ int osSelect(OsSocket s, bool write, int64_t timeoutUs);
 // capacity; *destination receives the address it was sent to when
 // osReportDestination was set on the socket, else 0.
 int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination);
+
+// Receives one datagram as osRecvFrom does, waiting for it no longer than
+// the socket's receive timeout (OsSockOpt::ReceiveTimeoutMs; none unless
+// set). Returns its length, 0 when none came in time, -1 on failure; once
+// the socket was woken (osSocketWake) it returns at once, 0 (POSIX) or -1
+// (Windows). One system call per datagram on POSIX, a wait and a receive
+// being the same call.
+// REQUIRES: the socket is in blocking mode.
+int osReceive(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination);
 
 // Plain receive of up to `capacity` bytes; a longer datagram is cut.
 int osRecv(OsSocket s, void* buf, int capacity);

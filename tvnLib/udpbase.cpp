@@ -1,5 +1,8 @@
 #include "udpbase.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "ctask.h"
 #include "echo.h"
 #include "logFile.h"
@@ -49,6 +52,7 @@ int UDPBASE::Open() {
   const OsSocket s = osUdpSocket();
   if (s == kOsInvalidSocket) throw EXCPT_UDP("No Socket available");
   m_socket.store(s, std::memory_order_release);
+  m_receiveTimeoutUs = -1;
   try {
     SetBroadcast(1);
     SetReuseAddr(1);
@@ -127,21 +131,39 @@ void UDPBASE::SetOnlyJoinedGroups() {
 
 int UDPBASE::JoinGroup(const MEMBERSHIP& membership) { return m_memberships.Add(Socket(), membership); }
 
-int UDPBASE::WaitReady(bool write, int64_t timeoutUs, const char* who) {
+template <typename Call>
+int UDPBASE::InUse(int64_t timeoutUs, const char* who, int closed, Call call) {
   const SocketUse use(this);
   const OsSocket s = use.Socket();
-  if (s == kOsInvalidSocket) return 0;
-  int result;
-  {
-    CTASK* task = nullptr;
-    if (timeoutUs >= 0) {
-      const TASK_ID self = taskSelf();
-      if (self != kNoTask) task = reinterpret_cast<CTASK*>(self);
-    }
-    RESOURCE_LOCK killLock(task != nullptr ? &task->m_killLock : nullptr, who);
-    result = osSelect(s, write, timeoutUs);
+  if (s == kOsInvalidSocket) return closed;
+  CTASK* task = nullptr;
+  if (timeoutUs >= 0) {
+    const TASK_ID self = taskSelf();
+    if (self != kNoTask) task = reinterpret_cast<CTASK*>(self);
   }
+  RESOURCE_LOCK killLock(task != nullptr ? &task->m_killLock : nullptr, who);
+  return call(s);
+}
+
+int UDPBASE::WaitReady(bool write, int64_t timeoutUs, const char* who) {
+  const int result = InUse(timeoutUs, who, 0, [&](OsSocket s) { return osSelect(s, write, timeoutUs); });
   if (result < 0) return 0;
   if (!IsOpen()) return 0;
   return result > 0 ? 1 : 0;
+}
+
+int UDPBASE::ReceiveWithin(void* buf, int capacity, int64_t timeoutUs, bool* truncated, uint32_t* destination) {
+  *truncated = false;
+  *destination = 0;
+  const int n = InUse(timeoutUs, "UDPBASE::ReceiveWithin", -1, [&](OsSocket s) {
+    // The limit lives on the socket; it changes only when the caller's does.
+    if (timeoutUs != m_receiveTimeoutUs) {
+      const int64_t ms = timeoutUs < 0 ? 0 : std::max<int64_t>(1, (timeoutUs + 999) / 1000);
+      if (osSetSockOpt(s, OsSockOpt::ReceiveTimeoutMs, static_cast<int>(std::min<int64_t>(ms, INT32_MAX))) != 0)
+        return -1;
+      m_receiveTimeoutUs = timeoutUs;
+    }
+    return osReceive(s, buf, capacity, truncated, destination);
+  });
+  return IsOpen() ? n : -1;
 }

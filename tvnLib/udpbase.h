@@ -88,7 +88,20 @@ class UDPBASE {
   // meanwhile.
   int WaitReady(bool write, int64_t timeoutUs, const char* who);
 
+  // One datagram into buf[0..capacity), waiting up to `timeoutUs` (< 0:
+  // without limit) as WaitReady does, in one call where the platform can.
+  // Its length, 0 when none came in time, -1 on failure; at once (0 or -1)
+  // when the socket is closed or woken. *truncated and *destination as
+  // osRecvFrom.
+  int ReceiveWithin(void* buf, int capacity, int64_t timeoutUs, bool* truncated, uint32_t* destination);
+
  protected:
+  // Runs `call(socket)` while holding the socket open and, for a wait with a
+  // limit, the calling task's kill lock; its result, or `closed` when the
+  // socket is closed.
+  template <typename Call>
+  int InUse(int64_t timeoutUs, const char* who, int closed, Call call);
+
   // Holds the socket open for one wait or send; Close waits for the last
   // holder (bounded: a thread killed inside one never lets go).
   class SocketUse {
@@ -110,6 +123,7 @@ class UDPBASE {
   UDPMEMBERSHIPS m_memberships;
   std::atomic<OsSocket> m_socket{kOsInvalidSocket};
   std::atomic<int> m_users{0};
+  int64_t m_receiveTimeoutUs = -1;  // the limit set on the socket (-1: none)
 
  public:
   IPADDRESS BoundAddr;

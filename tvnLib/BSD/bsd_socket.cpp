@@ -27,6 +27,8 @@ int osSetSockOpt(OsSocket s, OsSockOpt option, int value) {
       level = SOL_SOCKET;
       name = SO_RCVBUF;
       break;
+    case OsSockOpt::ReceiveTimeoutMs:
+      return NativeSetReceiveTimeout(Native(s), value) == 0 ? 0 : -1;
   }
   return NativeSetOpt(Native(s), level, name, &value, sizeof value) == 0 ? 0 : -1;
 }

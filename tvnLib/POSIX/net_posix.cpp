@@ -86,7 +86,10 @@ int osSelect(OsSocket s, bool write, int64_t timeoutUs) {
   return 1;
 }
 
-int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination) {
+namespace {
+
+// One recvmsg with the destination address (IP_PKTINFO) read off it.
+int RecvMsg(int fd, void* buf, int capacity, int flags, bool* truncated, uint32_t* destination) {
   *truncated = false;
   *destination = 0;
   sockaddr_in from;
@@ -100,7 +103,7 @@ int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* d
   msg.msg_iovlen = 1;
   msg.msg_control = control;
   msg.msg_controllen = sizeof control;
-  const ssize_t n = recvmsg(Fd(s), &msg, 0);
+  const ssize_t n = recvmsg(fd, &msg, flags);
   if (n < 0) return -1;
   if ((msg.msg_flags & MSG_TRUNC) != 0) *truncated = true;
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
@@ -111,6 +114,20 @@ int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* d
     }
   }
   return static_cast<int>(n);
+}
+
+}  // namespace
+
+int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination) {
+  return RecvMsg(Fd(s), buf, capacity, 0, truncated, destination);
+}
+
+int osReceive(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination) {
+  // Blocking, with the socket's own time limit: the kernel's plain timer,
+  // where a poll first would arm a high-resolution one for every datagram.
+  const int n = RecvMsg(Fd(s), buf, capacity, 0, truncated, destination);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+  return n;
 }
 
 int osRecv(OsSocket s, void* buf, int capacity) {

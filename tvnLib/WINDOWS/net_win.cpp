@@ -2,13 +2,11 @@
 //
 // Every datagram is read with WSARecvMsg where the system offers it, so
 // that the destination address (IP_PKTINFO) is known: a socket bound to the
-// wildcard address also hears groups that other sockets joined.
-//
-// Windows has no call that wakes another thread's select on a datagram
-// socket short of closing it, and closing it would let a new socket reuse
-// the handle under the wait. So a wait is cut into short slices, and a
-// socket marked by osSocketWake ends its wait at the next slice.
+// wildcard address also hears groups that other sockets joined. Waits for
+// reading are by event (socket_waits.h): they end when data comes, when the
+// time is up or when osSocketWake is called, and cost nothing in between.
 #include "win_common.h"
+#include "socket_waits.h"
 
 #include <mswsock.h>
 #include <ws2tcpip.h>
@@ -16,8 +14,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <mutex>
-#include <set>
 
 #include "../os_net.h"
 
@@ -39,15 +35,9 @@ LPFN_WSARECVMSG RecvMsgOf(SOCKET s) {
   return fn;
 }
 
+// Writability waits (a datagram socket is writable at once but for a full
+// send buffer) look for a wake between slices of this length.
 constexpr int64_t kSliceUs = 50000;
-
-std::mutex g_wokenLock;
-std::set<SOCKET> g_woken;
-
-bool Woken(SOCKET s) {
-  std::lock_guard<std::mutex> lock(g_wokenLock);
-  return g_woken.count(s) != 0;
-}
 
 int SelectOnce(SOCKET s, bool write, int64_t timeoutUs) {
   fd_set set;
@@ -80,16 +70,10 @@ OsSocket osUdpSocket() {
   return s == INVALID_SOCKET ? kOsInvalidSocket : static_cast<OsSocket>(s);
 }
 
-void osSocketWake(OsSocket s) {
-  std::lock_guard<std::mutex> lock(g_wokenLock);
-  g_woken.insert(Sock(s));
-}
+void osSocketWake(OsSocket s) { WakeSocket(Sock(s)); }
 
 int osSocketClose(OsSocket s) {
-  {
-    std::lock_guard<std::mutex> lock(g_wokenLock);
-    g_woken.erase(Sock(s));
-  }
+  ForgetSocket(Sock(s));
   return closesocket(Sock(s)) == 0 ? 0 : -1;
 }
 
@@ -107,9 +91,10 @@ int osSetBlocking(OsSocket s) {
 }
 
 int osSelect(OsSocket s, bool write, int64_t timeoutUs) {
+  if (!write) return WaitReadable(Sock(s), timeoutUs);
   int64_t left = timeoutUs;
   for (;;) {
-    if (Woken(Sock(s))) {
+    if (SocketWoken(Sock(s))) {
       WSASetLastError(WSAEINTR);
       return -1;
     }
@@ -165,6 +150,25 @@ int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* d
     }
   }
   return static_cast<int>(received);
+}
+
+int osReceive(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination) {
+  // Once waits are by event the socket is non-blocking: a datagram already
+  // queued is taken in one call, and a receive that finds none waits for
+  // the event (the receive timeout set on the socket, 0: none).
+  const SOCKET sock = Sock(s);
+  const int timeoutMs = ReceiveTimeoutMs(sock);
+  const int64_t timeoutUs = timeoutMs == 0 ? -1 : static_cast<int64_t>(timeoutMs) * 1000;
+  if (!SocketRegistered(sock)) {
+    const int ready = WaitReadable(sock, timeoutUs);  // registers the socket
+    if (ready <= 0) return ready;
+  }
+  for (;;) {
+    const int n = osRecvFrom(s, buf, capacity, truncated, destination);
+    if (n >= 0 || WSAGetLastError() != WSAEWOULDBLOCK) return n;
+    const int ready = WaitForDatagram(sock, timeoutUs);
+    if (ready <= 0) return ready;
+  }
 }
 
 int osRecv(OsSocket s, void* buf, int capacity) {
