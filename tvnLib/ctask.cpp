@@ -106,7 +106,12 @@ int CTASK::isActiveTask() const {
   return tid == taskSelf() ? 1 : 0;
 }
 
-int CTASK::WaitStop(int32_t timeoutMs) { return m_stopEvent.Wait(timeoutMs); }
+// Every stop request sets the flag before the event: a look that does not
+// wait needs no system call (the receiver asks after every datagram).
+int CTASK::WaitStop(int32_t timeoutMs) {
+  if (m_stopRequested.load(std::memory_order_acquire) != 0) return 1;
+  return timeoutMs == 0 ? 0 : m_stopEvent.Wait(timeoutMs);
+}
 
 void CTASK::WaitEnd() {
   if (m_state != kTaskRunning || isActiveTask()) return;
@@ -170,6 +175,7 @@ void CTASK::Stop(int runTimeout, int exitTimeout) {
 
 void CTASK::Kill() {
   m_killer = taskSelf();
+  m_stopRequested = 1;
   if (!m_stopEvent.IsSet()) m_stopEvent.Set();
   if (m_hThread != nullptr && !osThreadWaitEnd(m_hThread, 5000)) {
     osThreadSuspend(m_hThread);

@@ -39,14 +39,19 @@ int CCRITICAL_SECTION::Lock(const char*, int32_t) {
 }
 
 bool CCRITICAL_SECTION::TryLockFor(int32_t waitMs) {
+  // Holders keep the lock for microseconds (a decoded packet, the host's
+  // read of its ports): the first tries only yield the processor, so that a
+  // short hold costs no millisecond's sleep. A long one is waited out in
+  // sleeps.
+  constexpr int kYields = 64;
   const uint32_t start = osTickCountMs();
-  for (;;) {
+  for (int attempt = 0;; ++attempt) {
     if (osLockTryEnter(&m_cs)) {
       ++m_depth;
       return true;
     }
     if (static_cast<int32_t>(osTickCountMs() - start) >= waitMs) return false;
-    osSleepMs(1);
+    osSleepMs(attempt < kYields ? 0 : 1);
   }
 }
 

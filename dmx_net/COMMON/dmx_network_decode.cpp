@@ -1,10 +1,21 @@
 #include "dmx_network_decode.h"
 
+#include <array>
 #include <cstring>
 
 #include "../../tvnLib/echo.h"
 
 namespace {
+
+// How many channels each group mask names, from a table: a population
+// count is a library call where the target has no instruction for it, and
+// it stands on the path from one mask byte to the next.
+constexpr std::array<uint8_t, 256> CountNamed() {
+  std::array<uint8_t, 256> counts{};
+  for (unsigned m = 1; m < 256; ++m) counts[m] = static_cast<uint8_t>(counts[m >> 1] + (m & 1));
+  return counts;
+}
+constexpr std::array<uint8_t, 256> kChannelsNamed = CountNamed();
 
 // Reads a universe block's records one by one. Every read is checked
 // against the block's end, which lies within the payload.
@@ -57,7 +68,7 @@ class BlockReader {
           p += 8;
           continue;
         }
-        if (Left() < static_cast<size_t>(__builtin_popcount(m2))) return false;
+        if (Left() < kChannelsNamed[m2]) return false;
         for (unsigned channels = m2; channels != 0; channels &= channels - 1)
           group[__builtin_ctz(channels)] = *p++;
       }
