@@ -7,11 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <random>
 #include <vector>
 
 #include "dmx_net/COMMON/dmx_network_decode.h"
-#include "tools/dmx_encode.h"
+#include "payloads.h"
 
 // Every heap allocation of this program is counted: the replacement
 // operators below pair malloc with free, which the compiler cannot see.
@@ -41,49 +40,9 @@ struct Coder {
   DMX_DATA_CODER coder;
 };
 
-// (a) Two full universes: all 512 channels named in each.
-std::vector<uint8_t> FullPayload() {
-  uint8_t levels[512];
-  for (int c = 0; c < 512; ++c) levels[c] = static_cast<uint8_t>(c * 3 + 1);
-  std::vector<UniverseBlock> blocks(2);
-  for (int u = 0; u < 2; ++u) {
-    blocks[u].universe = u;
-    AppendLevelRecord(blocks[u].records, levels, nullptr);
-  }
-  return BuildDmxPayload(blocks);
-}
-
-// (b) Ten changed channels in each of 64 universes, as the datagrams a
-// console sends for them.
-struct Sparse {
-  std::vector<std::vector<uint8_t>> payloads;
-  std::vector<int> channels[64];
-  uint8_t source[64][10];
-};
-
-Sparse SparsePayloads() {
-  Sparse sparse;
-  std::mt19937 random(7);
-  std::vector<uint8_t> previous(64 * 512, 0), levels(64 * 512, 0);
-  std::vector<int> universes;
-  for (int u = 0; u < 64; ++u) {
-    universes.push_back(u);
-    while (sparse.channels[u].size() < 10) {
-      const int c = static_cast<int>(random() % 512);
-      if (levels[512 * u + c] != 0) continue;
-      levels[512 * u + c] = static_cast<uint8_t>(1 + random() % 255);
-      sparse.channels[u].push_back(c);
-    }
-    for (int i = 0; i < 10; ++i) sparse.source[u][i] = levels[512 * u + sparse.channels[u][i]];
-  }
-  for (const std::vector<uint8_t>& datagram : BuildFrame(universes, levels.data(), previous.data()))
-    sparse.payloads.emplace_back(datagram.begin() + kRrHeaderSize, datagram.end());
-  return sparse;
-}
-
 void BM_DecodeTwoFullUniverses(benchmark::State& state) {
   static Coder c;
-  const std::vector<uint8_t> payload = FullPayload();
+  const std::vector<uint8_t> payload = FullFramePayloads(2).payloads[0];
   const uint64_t before = g_allocations;
   for (auto _ : state) {
     c.coder.Decode(payload.data(), static_cast<int>(payload.size()));
@@ -111,7 +70,7 @@ void BM_MemcpyTwoFullUniverses(benchmark::State& state) {
 
 void BM_DecodeSparse64Universes(benchmark::State& state) {
   static Coder c;
-  static const Sparse sparse = SparsePayloads();
+  static const SparseFrame sparse = SparseFramePayloads();
   const uint64_t before = g_allocations;
   for (auto _ : state) {
     for (const std::vector<uint8_t>& payload : sparse.payloads)
@@ -125,7 +84,7 @@ void BM_DecodeSparse64Universes(benchmark::State& state) {
 
 void BM_MemcpySparse64Universes(benchmark::State& state) {
   static Coder c;
-  static const Sparse sparse = SparsePayloads();
+  static const SparseFrame sparse = SparseFramePayloads();
   for (auto _ : state) {
     for (size_t p = 0; p < sparse.payloads.size(); ++p) {
       c.coder.Lock();
