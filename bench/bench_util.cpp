@@ -10,6 +10,7 @@
 #include "tools/dmx_encode.h"
 #include "tvnLib/ipaddress.h"
 #include "tvnLib/lib_startup.h"
+#include "tvnLib/os.h"
 
 void Report(const std::string& figure, double value, double floor, const std::string& unit, bool higherIsBetter) {
   std::printf("RESULT %s|%.6g|%.6g|%s|%s\n", figure.c_str(), value, floor, unit.c_str(),
@@ -57,6 +58,18 @@ int BareReceiver::Receive(uint8_t* buffer) {
   const int n = osRecvFrom(m_socket, buffer, 2048, &truncated, &destination);
   return n > 0 ? n : 0;
 }
+
+ReceiverThread::ReceiverThread(std::function<void()> body) : m_body(std::move(body)) {
+  m_thread = osThreadCreate(&ReceiverThread::Entry, this, 0, false, nullptr);
+  osThreadSetPriority(m_thread, 2);
+}
+
+ReceiverThread::~ReceiverThread() {
+  osThreadWaitEnd(m_thread, kOsInfinite);
+  osThreadClose(m_thread);
+}
+
+void ReceiverThread::Entry(void* self) { static_cast<ReceiverThread*>(self)->m_body(); }
 
 void StartDriverRuntime() {
   int major = 0;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,6 +61,22 @@ class BareReceiver {
 
  private:
   OsSocket m_socket;
+};
+
+// Runs `body` on a thread at the DMX receiver's priority (2, raised where
+// the process may raise it), so that a floor's receiver competes for the
+// processor as the driver's does; joined by the destructor.
+class ReceiverThread {
+ public:
+  explicit ReceiverThread(std::function<void()> body);
+  ~ReceiverThread();
+  ReceiverThread(const ReceiverThread&) = delete;
+  ReceiverThread& operator=(const ReceiverThread&) = delete;
+
+ private:
+  static void Entry(void* self);
+  std::function<void()> m_body;
+  struct OsThread* m_thread;
 };
 
 // The driver's library state for a bench in this process: sockets and the

@@ -63,7 +63,16 @@ std::vector<std::vector<uint8_t>> Stream(bool sparse, int burst) {
   return datagrams;
 }
 
-const double kRates[] = {5000, 10000, 20000, 40000, 60000, 80000, 100000, 130000, 160000, 200000, 250000, 300000};
+// Where the first four levels of universe 0 stand in a full datagram: the
+// header, the payload's 12 bytes, the block length, the data type, M0, M1
+// and the first group's M2 (FullBlock encoding repeats M2 per group).
+constexpr int kSequenceOffset = kRrHeaderSize + 12 + 2 + 1 + 1 + 1 + 1;
+
+// Time for a receiver to take what a burst left in its buffer.
+constexpr std::chrono::milliseconds kSettle(150);
+
+const double kRates[] = {5000,   10000,  20000,  40000,  60000,  80000,  100000, 120000, 140000,
+                         160000, 180000, 200000, 225000, 250000, 275000, 300000, 350000};
 
 }  // namespace
 
@@ -87,14 +96,32 @@ void LatencyFigures(int samples) {
       driverUs.push_back(UsSince(t0));
     }
   }
+  // The floor has the driver's shape: a thread that receives, and this one
+  // watching for what it received.
   BareReceiver bare(DmxGroupOf(kConsole), DmxPort);
-  uint8_t buffer[2048];
-  for (int i = 0; i < samples; ++i) {
-    const std::vector<uint8_t> d = FrameDatagrams(2, 0, 5000000 + static_cast<uint32_t>(i))[0];
-    const auto t0 = BenchClock::now();
-    sender.Send(d);
-    bare.Receive(buffer);
-    bareUs.push_back(UsSince(t0));
+  std::atomic<uint32_t> seen{0};
+  std::atomic<bool> done{false};
+  {
+    ReceiverThread reader([&] {
+      uint8_t buffer[2048];
+      while (!done) {
+        const int n = bare.Receive(buffer);
+        uint32_t sequence;
+        if (n < kSequenceOffset + 4) continue;
+        std::memcpy(&sequence, buffer + kSequenceOffset, 4);
+        seen.store(sequence, std::memory_order_release);
+      }
+    });
+    for (int i = 0; i < samples; ++i) {
+      const uint32_t sequence = 5000000 + static_cast<uint32_t>(i);
+      const std::vector<uint8_t> d = FrameDatagrams(2, 0, sequence)[0];
+      const auto t0 = BenchClock::now();
+      sender.Send(d);
+      while (seen.load(std::memory_order_acquire) != sequence && UsSince(t0) < 200000) {
+      }
+      bareUs.push_back(UsSince(t0));
+    }
+    done = true;
   }
   const Percentiles d = Summarise(driverUs), b = Summarise(bareUs);
   Report("send to level visible, p50", d.p50, b.p50, "us", false);
@@ -113,27 +140,38 @@ void RateFigures(int burst) {
       Blast(sender, Stream(sparse, 1000), 10000);  // warm-up, not counted
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
       for (double rate : kRates) {
-        const uint32_t before = session.Sniffer()->m_decoded;
-        const double reached = std::min(rate, Blast(sender, datagrams, rate));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        if (session.Sniffer()->m_decoded - before != static_cast<uint32_t>(burst)) break;
+        bool lossless = false;
+        double reached = 0;
+        for (int trial = 0; trial < 2 && !lossless; ++trial) {  // a second chance against a passing hiccup
+          const uint32_t before = session.Sniffer()->m_decoded;
+          reached = std::min(rate, Blast(sender, datagrams, rate));
+          std::this_thread::sleep_for(kSettle);
+          lossless = session.Sniffer()->m_decoded - before == static_cast<uint32_t>(burst);
+        }
+        if (!lossless) break;
         driverMax = reached;
       }
     }
     BareReceiver bare(DmxGroupOf(kConsole), DmxPort);
     for (double rate : kRates) {
-      std::atomic<int> received{0};
-      std::atomic<bool> done{false};
-      std::thread reader([&] {
-        uint8_t buffer[2048];
-        while (!done)
-          if (bare.Receive(buffer) > 0) ++received;
-      });
-      const double reached = std::min(rate, Blast(sender, datagrams, rate));
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      done = true;
-      reader.join();
-      if (received != burst) break;
+      bool lossless = false;
+      double reached = 0;
+      for (int trial = 0; trial < 2 && !lossless; ++trial) {
+        std::atomic<int> received{0};
+        std::atomic<bool> done{false};
+        {
+          ReceiverThread reader([&] {
+            uint8_t buffer[2048];
+            while (!done)
+              if (bare.Receive(buffer) > 0) ++received;
+          });
+          reached = std::min(rate, Blast(sender, datagrams, rate));
+          std::this_thread::sleep_for(kSettle);
+          done = true;
+        }
+        lossless = received == burst;
+      }
+      if (!lossless) break;
       bareMax = reached;
     }
     Report(sparse ? "loss-free rate, 64 sparse universes" : "loss-free rate, 64 full universes", driverMax, bareMax,

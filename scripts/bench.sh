@@ -27,7 +27,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 if [ $SHORT -eq 1 ]; then
-  DECODE_S=0.3 LATENCY_N=1000 RATE_BURST=4000 CPU_S=3 IDLE_S=3 CONNECT_N=4 ALLOC_FRAMES=40
+  DECODE_S=0.3 LATENCY_N=1000 RATE_BURST=2000 CPU_S=2 IDLE_S=2 CONNECT_N=3 ALLOC_FRAMES=40
 else
   DECODE_S=3 LATENCY_N=10000 RATE_BURST=20000 CPU_S=20 IDLE_S=30 CONNECT_N=20 ALLOC_FRAMES=200
 fi
@@ -52,6 +52,10 @@ SIM=build/native/trivane-sim
 if [[ " ${PLATFORMS[*]} " == *" wine64 "* ]]; then
   build win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
   $WINE cmd /c exit > /dev/null 2>&1 || true
+  # One wine server for the whole run, so that its processor time can be
+  # read before and after each figure.
+  /usr/lib/wine/wineserver -k 2> /dev/null || true
+  /usr/lib/wine/wineserver -p
 fi
 
 SIMS=()
@@ -70,12 +74,17 @@ stop_sims() {
   wait "${SIMS[@]}" 2> /dev/null || true
   SIMS=()
 }
-trap stop_sims EXIT
+finish() {
+  stop_sims
+  [[ " ${PLATFORMS[*]} " == *" wine64 "* ]] && /usr/lib/wine/wineserver -k 2> /dev/null
+  return 0
+}
+trap finish EXIT
 
 # Processor seconds the wine server has used so far (0 natively).
 server_cpu() {
   local pid
-  pid=$(pgrep -x wineserver | head -n 1 || true)
+  pid=$(pgrep -x 'wineserver(64)?' | head -n 1 || true)
   [ -n "$pid" ] || { echo 0; return; }
   awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$pid/stat"
 }
@@ -95,7 +104,7 @@ figure() {  # platform, keep, arguments...
   fi
   local before after
   before=$(server_cpu)
-  "${run[@]}" "$exe" "$@" > "$OUT/last.txt" 2> "$OUT/last.err" || { cat "$OUT/last.err" >&2; return 1; }
+  "${run[@]}" "$exe" "$@" 2> "$OUT/last.err" | tr -d '\r' > "$OUT/last.txt" || { cat "$OUT/last.err" >&2; return 1; }
   after=$(server_cpu)
   SERVER_CPU=$(awk -v a="$after" -v b="$before" 'BEGIN { print a - b }')
   [ "$keep" = 1 ] && sed -n "s/^RESULT /$platform|/p" "$OUT/last.txt" >> "$OUT/results.txt"
@@ -114,11 +123,11 @@ for platform in "${PLATFORMS[@]}"; do
   figure "$platform" 1 rate "$RATE_BURST"
   start_sims "1:--universes 64 --rate 44 --pattern fade"
   figure "$platform" 0 cpu "$CPU_S" bare
-  bare=$(value_of) bareServer=$(awk -v s="$SERVER_CPU" -v u="$(updates_of)" 'BEGIN { print u > 0 ? s * 1e6 / u : 0 }')
+  bare=$(value_of) bareServer=$(awk -v s="$SERVER_CPU" -v u="$(updates_of)" 'BEGIN { print (u > 0 ? s * 1e6 / u : 0) }')
   figure "$platform" 1 cpu "$CPU_S" driver "$bare"
   if [ "$platform" = wine64 ]; then
     wine_row "wine server, per universe update" \
-      "$(awk -v s="$SERVER_CPU" -v u="$(updates_of)" 'BEGIN { print u > 0 ? s * 1e6 / u : 0 }')" "$bareServer" us
+      "$(awk -v s="$SERVER_CPU" -v u="$(updates_of)" 'BEGIN { print (u > 0 ? s * 1e6 / u : 0) }')" "$bareServer" us
   fi
   stop_sims
   start_sims "1:--rate 0" "2:--rate 0" "3:--rate 0"

@@ -10,6 +10,7 @@
 #   linux32  the i386 library, tools and tests, run under qemu-i386
 #   fuzz     each fuzz target for a bounded time (FUZZ_SECONDS each, 60)
 #   demo     the simulator and the test host against each other
+#   bench    scripts/bench.sh --short: every performance figure, briefly
 #
 # Usage: scripts/test.sh [stage ...]   (default: every stage, in this order)
 # Build folders: build/<stage>. Needs root only to install packages.
@@ -18,7 +19,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 STAGES=("$@")
-[ ${#STAGES[@]} -gt 0 ] || STAGES=(native tsan asan win32 win64 linux32 fuzz demo)
+[ ${#STAGES[@]} -gt 0 ] || STAGES=(native tsan asan win32 win64 linux32 fuzz demo bench)
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 # The soak tests' length (storm duration, connection cycles, flood sizes);
 # the slower builds run a fraction of it.
@@ -78,10 +79,9 @@ run_ctest() {  # folder [soak fraction] [ctest arguments...]
 stage_native() {
   configure_and_build native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_BUILD_BENCH=ON
   run_ctest native
-  log "benchmarks (short run; full figures: build/native/{pool,decode}_bench, e2e_bench)"
+  log "micro-benchmarks (short run)"
   build/native/pool_bench --benchmark_min_time=0.05
   build/native/decode_bench --benchmark_min_time=0.05
-  build/native/e2e_bench --samples 2000 --burst 5000
 }
 
 stage_tsan() {
@@ -103,7 +103,7 @@ stage_win32() {
 
 stage_win64() {
   configure_and_build win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_BUILD_BENCH=ON
   # The first start of wine makes its prefix, which goes on in the
   # background for a while: let it finish before the timed tests start.
   /usr/lib/wine/wine64 cmd /c exit > /dev/null 2>&1 || true
@@ -165,6 +165,12 @@ stage_fuzz() {
     log "fuzz $target for $FUZZ_SECONDS s"
     scripts/fuzz.sh "$target" "$FUZZ_SECONDS"
   done
+}
+
+# Every figure of scripts/bench.sh, briefly, so that the benchmarks never
+# rot; the targets are read from the full run (scripts/bench.sh).
+stage_bench() {
+  scripts/bench.sh --short --json build/bench/short.json
 }
 
 stage_demo() {

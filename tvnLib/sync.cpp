@@ -44,14 +44,18 @@ bool CCRITICAL_SECTION::TryLockFor(int32_t waitMs) {
   // short hold costs no millisecond's sleep. A long one is waited out in
   // sleeps.
   constexpr int kYields = 64;
+  if (osLockTryEnter(&m_cs)) {  // the common case, without reading the clock
+    ++m_depth;
+    return true;
+  }
   const uint32_t start = osTickCountMs();
   for (int attempt = 0;; ++attempt) {
+    if (static_cast<int32_t>(osTickCountMs() - start) >= waitMs) return false;
+    osSleepMs(attempt < kYields ? 0 : 1);
     if (osLockTryEnter(&m_cs)) {
       ++m_depth;
       return true;
     }
-    if (static_cast<int32_t>(osTickCountMs() - start) >= waitMs) return false;
-    osSleepMs(attempt < kYields ? 0 : 1);
   }
 }
 
