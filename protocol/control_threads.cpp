@@ -207,6 +207,7 @@ void HeartbeatSender(void* session) {
         break;
       }
       osLockLeave(&ports->SendLock);
+      ports->HeartbeatsSent.fetch_add(1, std::memory_order_relaxed);
       if (!ports->Pause(900)) break;
     }
   } catch (...) {

@@ -111,6 +111,8 @@ stage_win64() {
   # Every datagram costs a round trip to the wine server: a fifth of the soak.
   run_ctest win64 0.2
   wine_host_against_native_simulator
+  log "pvtrivane-diagnose.exe under wine64 against the native trivane-sim"
+  tests/tools/diagnose_test.sh build/native wine64 build/win64
 }
 
 # The Windows test host and DLL under wine64, against the native simulator;
@@ -143,8 +145,9 @@ stage_linux32() {
   configure_and_build linux32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i386-linux.cmake \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo
   # Emulated: a third of the soak, its memory the emulator's; the network
-  # namespaces' links are not the emulator's loopback shim's.
-  PV_EMULATED=1 run_ctest linux32 0.3 -LE netns
+  # namespaces' links are not the emulator's loopback shim's, and the field
+  # tools' tests start the tools as programs, which only the emulator runs.
+  PV_EMULATED=1 run_ctest linux32 0.3 -LE 'netns|tools'
   log "i386 trivane-sim and previsa-host under qemu-i386, against the native pair"
   [ -x build/native/previsa-host ] || configure_and_build native -DCMAKE_BUILD_TYPE=RelWithDebInfo
   scripts/wire_check.sh build/native > build/wire-native.txt

@@ -90,6 +90,8 @@ class PORTS {
   std::atomic<DMX_SNIFFER*> Sniffer{nullptr};
   OsHandle hconnect_event = nullptr;
 
+  // Heartbeats sent (statistics for tools and tests).
+  std::atomic<uint32_t> HeartbeatsSent{0};
   // Control datagrams the state receiver took, and those it passed over by
   // reason (statistics for tools and tests).
   std::atomic<uint32_t> ControlReceived{0};

@@ -188,7 +188,7 @@ void ConsoleSimulator::SetLevels(int universe, const uint8_t* levels, bool sendN
     std::lock_guard<std::mutex> lock(m_mutex);
     uint8_t* target = m_levels.data() + 512 * universe;
     std::memcpy(target, levels, 512);
-    if (sendNow) datagrams = BuildFrame({universe}, target, nullptr);
+    if (sendNow) datagrams = BuildFrame({universe}, target, nullptr, m_options.dmxVersion);
   }
   for (const auto& datagram : datagrams) SendDmxDatagram(datagram);
 }
@@ -234,7 +234,7 @@ void ConsoleSimulator::SendLoop() {
       std::lock_guard<std::mutex> lock(m_mutex);
       NextFrame(frame);
       const bool full = !m_options.changedOnly || m_previous.empty() || frame % refreshEvery == 0;
-      datagrams = BuildFrame(universes, m_levels.data(), full ? nullptr : m_previous.data());
+      datagrams = BuildFrame(universes, m_levels.data(), full ? nullptr : m_previous.data(), m_options.dmxVersion);
       m_previous = m_levels;
     }
     for (const auto& datagram : datagrams) SendDmxDatagram(datagram);

@@ -34,6 +34,7 @@ struct SimOptions {
   int shutdownAfterMs = -1;    // PD_SHUTDOWN this long after the acceptance
   int reacceptAfterMs = -1;    // accept again this long after a shutdown
   bool keepPackets = true;     // false: control packets are passed to the callback only
+  uint32_t dmxVersion = 7;     // the protocol version in the DMX headers
 };
 
 // What the simulator saw of one control packet.

@@ -25,6 +25,7 @@ const char kUsage[] =
     "  --rate HZ            DMX frames per second, 0 for none (default 40)\n"
     "  --pattern P          static | chase | fade | random (default chase)\n"
     "  --changed-only       send only changed channels (a full frame every second)\n"
+    "  --dmx-version V      protocol version in the DMX headers (default 7; others are dropped)\n"
     "  --accept-delay MS    wait before answering a heartbeat (default 0)\n"
     "  --never-accept       never answer\n"
     "  --shutdown-after MS  send PD_SHUTDOWN this long after each acceptance\n"
@@ -88,6 +89,8 @@ int main(int argc, char** argv) {
       options.changedOnly = true;
     } else if (arg == "--accept-delay") {
       options.acceptDelayMs = std::atoi(value());
+    } else if (arg == "--dmx-version") {
+      options.dmxVersion = static_cast<uint32_t>(std::atoi(value()));
     } else if (arg == "--never-accept") {
       options.neverAccept = true;
     } else if (arg == "--shutdown-after") {

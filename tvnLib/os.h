@@ -210,6 +210,11 @@ void osSetEnvironment(const char* name, const char* value);
 // system registry (Windows).
 bool osRegistryIsFile();
 
+// Where the settings are read from, as text for people: the settings file's
+// path (POSIX) or "the Windows registry"; *exists says whether that file
+// is there (always true on Windows).
+void osRegistryLocation(char* out, size_t capacity, bool* exists);
+
 // Makes the next `count` creations of events (osEventCreate), locks
 // (osLockInit) and threads (osThreadCreate) fail as when the system is out
 // of resources, so that tests can reach the paths that handle it. 0 ends

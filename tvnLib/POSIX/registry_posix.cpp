@@ -1,6 +1,9 @@
 // The registry part of the platform contract on POSIX, over RegFile. The
 // file is read afresh at every open, so that a changed file takes effect at
 // the driver's next settings read, as a changed registry would.
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -49,4 +52,10 @@ bool osRegEnumKey(OsRegKey key, uint32_t index, char* name, uint32_t capacity) {
   if (index >= names.size() || names[index].size() + 1 > capacity) return false;
   std::memcpy(name, names[index].c_str(), names[index].size() + 1);
   return true;
+}
+
+void osRegistryLocation(char* out, size_t capacity, bool* exists) {
+  const std::string path = RegFile::Location();
+  std::snprintf(out, capacity, "%s", path.empty() ? "(no settings file: HOME is not set)" : path.c_str());
+  *exists = !path.empty() && access(path.c_str(), R_OK) == 0;
 }

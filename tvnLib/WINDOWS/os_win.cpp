@@ -123,3 +123,8 @@ void osOnUserSignal(void (*)()) {}
 void osSetEnvironment(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
 
 bool osRegistryIsFile() { return false; }
+
+void osRegistryLocation(char* out, size_t capacity, bool* exists) {
+  std::snprintf(out, capacity, "%s", "the Windows registry");
+  *exists = true;
+}

@@ -1,0 +1,67 @@
+// What pvtrivane-diagnose found, and how it is told: in plain words with
+// the likely causes and what to do, or as one JSON object for scripts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "group_watch.h"
+#include "net_interfaces.h"
+
+class DMX_SNIFFER;
+
+// The driver's settings as written, and the interface the driver parsed.
+struct Settings {
+  std::string source;
+  bool found = false;
+  std::string ipText;  // empty when "ip" is missing
+  bool consoleSet[3] = {};
+  uint32_t consoleValue[3] = {};
+  bool autofocusSet = false;
+  uint32_t autofocus = 0;
+  bool echoSet = false;
+  uint32_t echo = 0;
+  uint32_t interfaceAddr = 0xFFFFFFFFu;
+};
+
+// A DMX receiver's counters (see DMX_SNIFFER).
+struct SnifferCounts {
+  bool present = false;
+  uint32_t received = 0;
+  uint32_t decoded = 0;
+  uint32_t dropped[5] = {};
+  SnifferCounts operator-(const SnifferCounts& earlier) const;
+};
+SnifferCounts CountsOf(const DMX_SNIFFER* sniffer);
+
+GroupTraffic operator-(const GroupTraffic& later, const GroupTraffic& earlier);
+
+struct ConsoleReport {
+  int number;
+  int slot;                 // Trivane1..3
+  double acceptMs = -1;     // -1: no PD_ACCEPT within 5 s
+  uint32_t heartbeats = 0;
+  bool heartbeatFailed = false;  // the heartbeat sender could not set up or send
+  bool stateFailed = false;      // the state receiver could not set up
+  double window = 0;             // seconds the DMX was watched
+  SnifferCounts driver;          // what the driver's receiver did meanwhile
+  GroupTraffic heard[32];        // what the watch heard on each console's groups
+
+  bool Streams() const { return acceptMs >= 0 && driver.decoded > 0; }
+};
+
+struct Diagnosis {
+  Settings settings;
+  std::vector<NetInterface> interfaces;
+  bool interfaceKnown = false;
+  NetInterface interfaceFound;
+  std::vector<std::string> firewall;
+  std::string watchError;  // the group watch could not start
+  std::vector<ConsoleReport> consoles;
+
+  bool AllStream() const;
+};
+
+std::string DiagnosisText(const Diagnosis& d);
+std::string DiagnosisJson(const Diagnosis& d);
