@@ -111,8 +111,9 @@ stage_win64() {
   # Every datagram costs a round trip to the wine server: a fifth of the soak.
   run_ctest win64 0.2
   wine_host_against_native_simulator
-  log "pvtrivane-diagnose.exe under wine64 against the native trivane-sim"
+  log "pvtrivane-diagnose.exe under wine64 against the native trivane-sim; pvtrivane-config.exe"
   tests/tools/diagnose_test.sh build/native wine64 build/win64
+  tests/tools/config_test.sh build/win64 wine64
 }
 
 # The Windows test host and DLL under wine64, against the native simulator;

@@ -14,12 +14,10 @@
 #include <vector>
 
 #include "../driver/driver_state.h"
-#include "../driver/settings.h"
 #include "../protocol/dmx_sniffer.h"
 #include "../sessions/ports.h"
 #include "../tvnLib/ipaddress.h"
 #include "../tvnLib/lib_startup.h"
-#include "../tvnLib/registry.h"
 #include "diagnosis.h"
 #include "group_watch.h"
 #include "net_interfaces.h"
@@ -39,29 +37,6 @@ const char kUsage[] =
     "Exit status 0 when every configured console streams, 1 otherwise.\n";
 
 using Clock = std::chrono::steady_clock;
-
-// Reads the settings as the driver's ReadSettings does, and what each
-// value was as written.
-Settings ReadAll() {
-  Settings s;
-  char where[512];
-  osRegistryLocation(where, sizeof where, &s.found);
-  s.source = where;
-  char* ip = nullptr;
-  if (RegReadString(OsRegRoot::CurrentUser, "ip", &ip, kDriverSettingsKey) == 0 && ip != nullptr) s.ipText = ip;
-  delete[] ip;
-  for (int i = 0; i < 3; ++i) {
-    uint32_t value = 0;
-    const std::string name = "Trivane" + std::to_string(i + 1);
-    s.consoleSet[i] = RegReadDword(OsRegRoot::CurrentUser, name.c_str(), &value, kDriverSettingsKey) == 0;
-    s.consoleValue[i] = value;
-  }
-  s.autofocusSet = RegReadDword(OsRegRoot::CurrentUser, "Autofocus", &s.autofocus, kDriverSettingsKey) == 0;
-  s.echoSet = RegReadDword(OsRegRoot::CurrentUser, "echo", &s.echo, kDriverSettingsKey) == 0;
-  ReadSettings();
-  s.interfaceAddr = InterfaceAddr;
-  return s;
-}
 
 // Connects every configured console at once and waits up to 5 s for each
 // acceptance, then watches the DMX for `seconds`.
@@ -133,7 +108,7 @@ int main(int argc, char** argv) {
   LibStartup();
 
   Diagnosis d;
-  d.settings = ReadAll();
+  d.settings = ReadDriverSettings();
   d.interfaces = ListInterfaces();
   d.firewall = FirewallReport();
   const NetInterface* own = InterfaceWith(d.interfaces, d.settings.interfaceAddr);

@@ -140,15 +140,7 @@ std::string DiagnosisText(const Diagnosis& d) {
   const Settings& s = d.settings;
   std::string t = "PvTrivane diagnose\n\n";
   t += Format("Settings, read from %s%s:\n", s.source.c_str(), s.found ? "" : " (NOT FOUND: every value is missing)");
-  t += Format("  ip        = %s\n", s.ipText.empty() ? "(not set)" : s.ipText.c_str());
-  for (int i = 0; i < 3; ++i) {
-    std::string value = s.consoleSet[i] ? Format("%u", s.consoleValue[i]) : "(not set)";
-    if (s.consoleSet[i] && (s.consoleValue[i] < 1 || s.consoleValue[i] > 31)) value += "  -> ignored: a console number is 1 to 31";
-    t += Format("  Trivane%d  = %s\n", i + 1, value.c_str());
-  }
-  t += Format("  Autofocus = %s\n", s.autofocusSet ? Format("%u", s.autofocus).c_str() : "(not set: chosen from the host's releases)");
-  t += Format("  echo      = %s\n\n", s.echoSet ? Format("%u", s.echo).c_str() : "(not set)");
-
+  t += SettingsText(s) + "\n";
   if (s.ipText.empty()) {
     t += "Interface: PROBLEM: \"ip\" is not set, so the driver cannot reach any console.\n";
   } else if (!d.interfaceKnown) {

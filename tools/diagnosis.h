@@ -6,24 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "driver_settings.h"
 #include "group_watch.h"
 #include "net_interfaces.h"
 
 class DMX_SNIFFER;
-
-// The driver's settings as written, and the interface the driver parsed.
-struct Settings {
-  std::string source;
-  bool found = false;
-  std::string ipText;  // empty when "ip" is missing
-  bool consoleSet[3] = {};
-  uint32_t consoleValue[3] = {};
-  bool autofocusSet = false;
-  uint32_t autofocus = 0;
-  bool echoSet = false;
-  uint32_t echo = 0;
-  uint32_t interfaceAddr = 0xFFFFFFFFu;
-};
 
 // A DMX receiver's counters (see DMX_SNIFFER).
 struct SnifferCounts {

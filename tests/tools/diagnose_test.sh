@@ -84,8 +84,8 @@ sim --console 4 --universes 2 --rate 20
 diagnose wrong-number 127.0.0.1 1
 expect wrong-number 1 "A console talks as number 4 on this interface" "set Trivane1 = 4" '"4":{"configured":false'
 
-diagnose wrong-interface 192.0.2.1 1
-expect wrong-interface 1 "192.0.2.1 is not an address of this machine" "This machine's IPv4 interfaces:" \
+diagnose wrong-interface 198.51.100.1 1
+expect wrong-interface 1 "198.51.100.1 is not an address of this machine" "This machine's IPv4 interfaces:" \
   '"on_this_machine":false' "heartbeat could not be sent"
 
 sim --console 1 --universes 4 --rate 40 --dmx-version 6
