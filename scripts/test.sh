@@ -34,7 +34,7 @@ log() { printf '\n=== %s  [%s]\n' "$*" "$(date +%H:%M:%S)"; }
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64
-          qemu-user g++-multilib)
+          qemu-user g++-multilib tshark tcpdump xvfb imagemagick x11-utils xdotool)
 
 missing_packages() {
   local p
