@@ -114,6 +114,8 @@ stage_win64() {
   log "pvtrivane-diagnose.exe under wine64 against the native trivane-sim; pvtrivane-config.exe"
   tests/tools/diagnose_test.sh build/native wine64 build/win64
   tests/tools/config_test.sh build/win64 wine64
+  log "the echo window under wine64 on a virtual display (screenshots in build/win64/echo-window)"
+  tests/tools/echo_window_test.sh build/native build/win64
 }
 
 # The Windows test host and DLL under wine64, against the native simulator;

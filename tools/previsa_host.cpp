@@ -229,7 +229,9 @@ int main(int argc, char** argv) {
       PrintView(consoles, frame, universe, now);
     }
     const uint32_t spent = osTickCountMs() - now;
-    if (spent < period) osSleepMs(static_cast<int32_t>(period - spent));
+    // A host's message loop: the echo window, when the settings ask for it,
+    // is this thread's.
+    if (spent < period) osPumpMessages(period - spent);
   }
   for (const Console& c : consoles) api.Disconnect(c.handle);
   api.Shutdown();

@@ -201,6 +201,13 @@ void osOnInterrupt(void (*handler)());
 // Windows has no such signal and never calls it). Signal context as above.
 void osOnUserSignal(void (*handler)());
 
+// ---------------------------------------------------------------- message loop (tools)
+
+// Waits `ms` milliseconds while dispatching the calling thread's window
+// messages, as a host's message loop does (the echo window belongs to the
+// thread that loaded the driver); POSIX has none and sleeps.
+void osPumpMessages(uint32_t ms);
+
 // ---------------------------------------------------------------- environment (tools and tests)
 
 // Sets an environment variable of this process.

@@ -245,3 +245,5 @@ void osOnUserSignal(void (*handler)()) {
 void osSetEnvironment(const char* name, const char* value) { setenv(name, value, 1); }
 
 bool osRegistryIsFile() { return true; }
+
+void osPumpMessages(uint32_t ms) { osSleepMs(static_cast<int32_t>(ms)); }

@@ -128,3 +128,17 @@ void osRegistryLocation(char* out, size_t capacity, bool* exists) {
   std::snprintf(out, capacity, "%s", "the Windows registry");
   *exists = true;
 }
+
+void osPumpMessages(uint32_t ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+  }
+}
