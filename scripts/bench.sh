@@ -60,10 +60,10 @@ fi
 
 SIMS=()
 start_sims() {  # simulator arguments per console: "1:ARGS" ...
-  local spec
-  for spec in "$@"; do
+  local console
+  for console in "$@"; do
     # shellcheck disable=SC2086
-    $SIM --console "${spec%%:*}" ${spec#*:} --quiet > "$OUT/sim-${spec%%:*}.log" 2>&1 &
+    $SIM --console "${console%%:*}" ${console#*:} --quiet > "$OUT/sim-${console%%:*}.log" 2>&1 &
     SIMS+=($!)
   done
   sleep 0.5

@@ -56,6 +56,24 @@ pv.experts = { ex_short, ex_signature, ex_count, ex_broken }
 
 local function u32(tvb, offset) return tvb(offset, 4):le_uint() end
 
+-- `count` items of two fields each (`width` bytes apiece, `width` * 2 an
+-- item) from offset 44: one summary line ("a<sep>b,...") with the fields
+-- beneath it. Signed items are read as such.
+local function item_list(tvb, tree, list_field, fields, count, width, sep, signed)
+  local function value(at) return signed and tvb(at, width):le_int() or tvb(at, width):le_uint() end
+  local text = {}
+  for i = 0, count - 1 do
+    local at = 44 + 2 * width * i
+    text[#text + 1] = value(at) .. sep .. value(at + width)
+  end
+  local list = tree:add(list_field, tvb(44, 2 * width * count), table.concat(text, ","))
+  for i = 0, count - 1 do
+    local at = 44 + 2 * width * i
+    list:add_le(fields[1], tvb(at, width))
+    list:add_le(fields[2], tvb(at + width, width))
+  end
+end
+
 local function control_body(tvb, tree, msg_type)
   local count = u32(tvb, 36)
   if msg_type == 1 then
@@ -69,28 +87,12 @@ local function control_body(tvb, tree, msg_type)
     tree:add_le(f.port, tvb(32, 4))
     tree:add_le(f.count, tvb(36, 4))
     if count > 128 then tree:add_proto_expert_info(ex_count); return end
-    local text = {}
-    for i = 0, count - 1 do
-      text[#text + 1] = tvb(44 + 4 * i, 2):le_uint() .. "=" .. tvb(46 + 4 * i, 2):le_uint()
-    end
-    local list = tree:add(f.pairs, tvb(44, 4 * count), table.concat(text, ","))
-    for i = 0, count - 1 do
-      list:add_le(f.pair_channel, tvb(44 + 4 * i, 2))
-      list:add_le(f.pair_level, tvb(46 + 4 * i, 2))
-    end
+    item_list(tvb, tree, f.pairs, { f.pair_channel, f.pair_level }, count, 2, "=", false)
   elseif msg_type == 6 then
     tree:add_le(f.count, tvb(36, 4))
     tree:add_le(f.status_mask, tvb(40, 4))
     if count > 64 then tree:add_proto_expert_info(ex_count); return end
-    local text = {}
-    for i = 0, count - 1 do
-      text[#text + 1] = tvb(44 + 8 * i, 4):le_int() .. ":" .. tvb(48 + 8 * i, 4):le_int()
-    end
-    local list = tree:add(f.entries, tvb(44, 8 * count), table.concat(text, ","))
-    for i = 0, count - 1 do
-      list:add_le(f.entry_spot, tvb(44 + 8 * i, 4))
-      list:add_le(f.entry_status, tvb(48 + 8 * i, 4))
-    end
+    item_list(tvb, tree, f.entries, { f.entry_spot, f.entry_status }, count, 4, ":", true)
   end
 end
 
