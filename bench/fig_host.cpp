@@ -2,6 +2,7 @@
 // comes and goes. The consoles of figures 4 and 5 are other processes
 // (scripts/bench.sh starts trivane-sim), so that this process's processor
 // time is the driver's and the host loop's alone.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -72,33 +73,42 @@ DriverCost DriverCpu(double seconds) {
 }
 
 // A bare receiver on console 1's group: each datagram received and its
-// universes' level bytes copied.
+// universes' level bytes copied, on a thread at the driver's receiver's
+// priority (a raised priority costs preemptions of its own).
 double BareCpu(double seconds) {
   BareReceiver bare(DmxGroupOf(1), DmxPort);
   static uint8_t levels[64][512];
-  uint8_t buffer[2048];
-  double updates = 0;
-  auto receive = [&] {
-    const int n = bare.Receive(buffer);
-    if (n < kRrHeaderSize + 12) return;
-    const uint8_t* payload = buffer + kRrHeaderSize;
-    int universes = 0;
-    for (int g = 0; g < 8; ++g) universes += __builtin_popcount(payload[4 + g]);
-    // The level bytes of each universe, as many as its block spans.
-    const size_t span = universes > 0 ? static_cast<size_t>(n - kRrHeaderSize - 12) / static_cast<size_t>(universes) : 0;
-    for (int u = 0; u < universes; ++u) std::memcpy(levels[u], payload + 12 + static_cast<size_t>(u) * span, std::min<size_t>(span, 512));
-    updates += universes;
-  };
-  const auto settle = BenchClock::now();
-  while (UsSince(settle) < 1e6) receive();
-  updates = 0;
-  const double cpuBefore = ProcessCpuSeconds();
-  const auto start = BenchClock::now();
-  while (UsSince(start) < seconds * 1e6) receive();
-  const double cpu = ProcessCpuSeconds() - cpuBefore;
-  std::printf("CPU bare %.3f s for %.0f universe updates in %.1f s\n", cpu, updates, seconds);
-  std::printf("UPDATES %.0f\n", updates);
-  return updates > 0 ? cpu * 1e6 / updates : 0;
+  std::atomic<int> phase{0};  // 0 settle, 1 measure, 2 stop
+  std::atomic<uint64_t> updates{0};
+  double cpu = 0;
+  {
+    ReceiverThread receiver([&] {
+      uint8_t buffer[2048];
+      while (phase != 2) {
+        const int n = bare.Receive(buffer);
+        if (n < kRrHeaderSize + 12) continue;
+        const uint8_t* payload = buffer + kRrHeaderSize;
+        int universes = 0;
+        for (int g = 0; g < 8; ++g) universes += __builtin_popcount(payload[4 + g]);
+        // The level bytes of each universe, as many as its block spans.
+        const size_t span =
+            universes > 0 ? static_cast<size_t>(n - kRrHeaderSize - 12) / static_cast<size_t>(universes) : 0;
+        for (int u = 0; u < universes; ++u)
+          std::memcpy(levels[u], payload + 12 + static_cast<size_t>(u) * span, std::min<size_t>(span, 512));
+        if (phase == 1) updates += static_cast<uint64_t>(universes);
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const double cpuBefore = ProcessCpuSeconds();
+    phase = 1;
+    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(seconds * 1e6)));
+    phase = 2;
+    cpu = ProcessCpuSeconds() - cpuBefore;
+  }
+  const double n = static_cast<double>(updates.load());
+  std::printf("CPU bare %.3f s for %.0f universe updates in %.1f s\n", cpu, n, seconds);
+  std::printf("UPDATES %.0f\n", n);
+  return n > 0 ? cpu * 1e6 / n : 0;
 }
 
 }  // namespace
