@@ -1,5 +1,6 @@
 #include "group_watch.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "../dmx_net/COMMON/rr_header.h"
@@ -12,11 +13,6 @@ const char* const DmxVerdictNames[kDmxVerdicts] = {"accepted", "wrong version", 
 namespace {
 
 constexpr uint16_t kDmxPort = 9138;
-
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
 
 // The console whose group `destination` is (control or DMX), or 0.
 int ConsoleOf(uint32_t destination, bool dmx) {
@@ -99,11 +95,12 @@ GroupTraffic GroupWatch::Snapshot(int console) const {
 
 DmxVerdict GroupWatch::Judge(const uint8_t* d, int length) {
   if (length < kRrHeaderSize) return DmxVerdict::Length;
-  const uint32_t control = Le32(d + 12);
-  if ((control >> 26) != kRrVersion) return DmxVerdict::Version;
-  if (length != (d[8] | d[9] << 8) + kRrHeaderSize) return DmxVerdict::Length;
-  if ((control & 0x1Fu) != DMX_DATA_NEW) return DmxVerdict::Type;
-  if ((control & 0x20u) != 0) return DmxVerdict::Flag;
+  RrHeader header;
+  std::memcpy(static_cast<void*>(&header), d, sizeof header);
+  if (header.Version() != kRrVersion) return DmxVerdict::Version;
+  if (length != header.PayloadLength + kRrHeaderSize) return DmxVerdict::Length;
+  if (header.PacketType() != DMX_DATA_NEW) return DmxVerdict::Type;
+  if (header.NoDecodeFlag()) return DmxVerdict::Flag;
   return DmxVerdict::Accepted;
 }
 
@@ -121,8 +118,11 @@ void GroupWatch::Loop(OsSocket s, bool dmx, int first, int last) {
     std::lock_guard<std::mutex> lock(m_lock);
     GroupTraffic& t = m_traffic[console];
     if (!dmx) {
-      const bool packet = n >= 20 && Le32(buffer + 12) == kPdSignature;
-      const uint32_t type = packet ? Le32(buffer + 16) : 7;
+      // Read as the state receiver reads it: zero-filled past its length.
+      PD_PACKET packet(0);
+      std::memset(static_cast<void*>(&packet), 0, sizeof packet);
+      std::memcpy(static_cast<void*>(&packet), buffer, std::min<size_t>(static_cast<size_t>(n), sizeof packet));
+      const uint32_t type = packet.Signature == kPdSignature ? static_cast<uint32_t>(packet.MsgType) : 7;
       ++t.control[type <= 6 ? type : 0];
       continue;
     }
