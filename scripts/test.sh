@@ -5,7 +5,9 @@
 #   native   libPvTrivane.so, tools, unit and integration tests, benchmarks
 #   tsan     the tests under ThreadSanitizer
 #   asan     the tests under AddressSanitizer and UndefinedBehaviorSanitizer
-#   win32    PvTrivane.dll for i686 (the product): export and import tables
+#   win32    PvTrivane.dll for i686 (the product) with its tools and tests,
+#            run under 32-bit wine where this machine runs 32-bit programs;
+#            elsewhere its export and import tables only
 #   win64    the x86_64 DLL, tools and tests, run under wine64
 #   linux32  the i386 library, tools and tests, run under qemu-i386
 #   fuzz     each fuzz target for a bounded time (FUZZ_SECONDS each, 60)
@@ -26,6 +28,8 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 PV_SOAK_SCALE=${PV_SOAK_SCALE:-1}
 JOBS=${JOBS:-$(nproc)}
 export WINEDEBUG=-all
+WINE32="$ROOT/scripts/wine-run wine32"
+WINE64="$ROOT/scripts/wine-run wine64"
 
 log() { printf '\n=== %s  [%s]\n' "$*" "$(date +%H:%M:%S)"; }
 
@@ -35,6 +39,23 @@ PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64
           qemu-user g++-multilib tshark tcpdump xvfb imagemagick x11-utils xdotool)
+
+# Whether this machine runs 32-bit x86 programs: a tiny one, assembled and
+# linked here, must run and exit with its code. Some kernels are built
+# without that support, whatever their name says.
+runs_32bit_programs() {
+  local dir status=0
+  dir=$(mktemp -d)
+  printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' > "$dir/t.s"
+  { as --32 "$dir/t.s" -o "$dir/t.o" && ld -m elf_i386 "$dir/t.o" -o "$dir/t"; } > /dev/null 2>&1 || status=1
+  [ $status -eq 0 ] && { "$dir/t" > /dev/null 2>&1; [ $? -eq 42 ]; } || status=1
+  rm -rf "$dir"
+  return $status
+}
+RUNS_32BIT=0
+runs_32bit_programs && RUNS_32BIT=1
+# 32-bit wine runs the product itself where the machine runs 32-bit programs.
+[ $RUNS_32BIT -eq 1 ] && PACKAGES+=(wine32:i386)
 
 missing_packages() {
   local p
@@ -53,6 +74,9 @@ ensure_packages() {
     exit 1
   fi
   log "installing: $missing"
+  case " $missing " in
+    *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ;;
+  esac
   apt-get update -q
   # shellcheck disable=SC2086
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
@@ -95,50 +119,50 @@ stage_asan() {
 }
 
 stage_win32() {
+  if [ $RUNS_32BIT -eq 0 ]; then
+    echo "this machine runs no 32-bit programs: the i686 DLL is built and its tables checked, nothing of it runs"
+    configure_and_build win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
+      -DCMAKE_BUILD_TYPE=Release -DPV_BUILD_TOOLS=OFF -DPV_RUN_WIN32_TESTS=OFF
+    run_ctest win32
+    echo "product: build/win32/PvTrivane.dll"
+    return
+  fi
   configure_and_build win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DPV_BUILD_TOOLS=OFF
-  run_ctest win32
+    -DCMAKE_BUILD_TYPE=Release -DPV_BUILD_TOOLS=ON -DPV_BUILD_BENCH=ON -DPV_RUN_WIN32_TESTS=ON
+  $WINE32 cmd /c exit > /dev/null 2>&1 || true
+  run_ctest win32 0.2
   echo "product: build/win32/PvTrivane.dll"
+  windows_tools_and_host wine32 win32
 }
 
 stage_win64() {
   configure_and_build win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_BUILD_BENCH=ON
-  # The first start of wine makes its prefix, which goes on in the
-  # background for a while: let it finish before the timed tests start.
-  /usr/lib/wine/wine64 cmd /c exit > /dev/null 2>&1 || true
-  /usr/lib/wine/wineserver -w || true
+  # The first start of wine makes its prefix: done before the timed tests.
+  $WINE64 cmd /c exit > /dev/null 2>&1 || true
   # Every datagram costs a round trip to the wine server: a fifth of the soak.
   run_ctest win64 0.2
-  wine_host_against_native_simulator
-  log "pvtrivane-diagnose.exe under wine64 against the native trivane-sim; pvtrivane-config.exe"
-  tests/tools/diagnose_test.sh build/native wine64 build/win64
-  tests/tools/config_test.sh build/win64 wine64
-  log "the echo window under wine64 on a virtual display (screenshots in build/win64/echo-window)"
-  tests/tools/echo_window_test.sh build/native build/win64
+  windows_tools_and_host wine64 win64
 }
 
-# The Windows test host and DLL under wine64, against the native simulator;
-# the settings go into wine's registry for the run.
-wine_host_against_native_simulator() {
-  log "previsa-host.exe under wine64 against the native trivane-sim"
+# A Windows build's field tools and test host under wine (kind), against
+# the native simulator: diagnose, config, the echo window, and the host with
+# the driver, whose autofocus packets must be byte for byte the native pair's.
+windows_tools_and_host() {  # wine kind, build folder
+  local kind=$1 dir=$2
   [ -x build/native/trivane-sim ] || configure_and_build native -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  local wine=/usr/lib/wine/wine64
-  local key='HKCU\Software\Orvell Stagecraft\Trivane - Previsa Protocol Driver\Settings'
-  $wine reg add "$key" /v ip /t REG_SZ /d 127.0.0.1 /f > /dev/null
-  $wine reg add "$key" /v Trivane1 /t REG_DWORD /d 1 /f > /dev/null
-  build/native/trivane-sim --console 1 --universes 4 --seconds 10 --quiet > build/wine-sim.log 2>&1 &
-  local sim=$!
-  sleep 0.3
-  local status=0
-  $wine build/win64/previsa-host.exe --seconds 3 > build/wine-host.json 2> build/wine-host.log || status=$?
-  kill $sim 2>/dev/null || true
-  wait $sim 2>/dev/null || true
-  $wine reg delete 'HKCU\Software\Orvell Stagecraft' /f > /dev/null 2>&1 || true
-  local pictures
-  pictures=$(grep '"channels":512' build/wine-host.json | grep -o '"levels":"[0-9a-f]*"' | sort -u | wc -l)
-  echo "wine host: exit $status, $pictures different level pictures of universe 0"
-  [ "$status" -eq 0 ] && [ "$pictures" -gt 3 ] || { cat build/wine-host.log; return 1; }
+  log "previsa-host.exe ($dir) under $kind against the native trivane-sim"
+  scripts/wire_check.sh build/native > build/wire-native.txt
+  scripts/wire_check.sh --wine "$kind" "build/$dir" build/native > "build/wire-$dir.txt"
+  cat "build/wire-$dir.txt"
+  diff <(grep -v '^pictures' build/wire-native.txt) <(grep -v '^pictures' "build/wire-$dir.txt")
+  [ "$(grep -c '^PD_BLIND_AF' "build/wire-$dir.txt")" -eq 2 ]
+  [ "$(sed -n 's/^pictures //p' "build/wire-$dir.txt")" -gt 3 ]
+  log "pvtrivane-diagnose.exe and pvtrivane-config.exe ($dir) under $kind"
+  tests/tools/diagnose_test.sh build/native "$kind" "build/$dir"
+  tests/tools/config_test.sh "build/$dir" "$kind"
+  log "the echo window under $kind on a virtual display (screenshots in build/$dir/echo-window)"
+  tests/tools/echo_window_test.sh build/native "build/$dir" "$kind"
 }
 
 # The 32-bit code at work: the kernel here runs no i386 program, so the

@@ -4,19 +4,18 @@
 # nothing then.
 #
 #   config_test.sh NATIVE_BUILD_DIR             the settings file (POSIX)
-#   config_test.sh WINDOWS_BUILD_DIR wine64     the registry under wine
+#   config_test.sh WINDOWS_BUILD_DIR wine32|wine64   the registry under that wine
 set -uo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
 MODE=${2:-native}
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
-export WINEDEBUG=-all
-WINE=/usr/lib/wine/wine64
+WINE="$(dirname "$0")/../../scripts/wine-run $MODE"
 KEY='HKCU\Software\Orvell Stagecraft\Trivane - Previsa Protocol Driver\Settings'
 failures=0
 
 config() {  # arguments; output in $WORK/out, status in STATUS
-  if [ "$MODE" = wine64 ]; then
+  if [ "$MODE" != native ]; then
     $WINE "$BUILD/pvtrivane-config.exe" "$@" > "$WORK/out" 2>&1
   else
     "$BUILD/pvtrivane-config" --registry "$WORK/settings.reg" "$@" > "$WORK/out" 2>&1
@@ -38,14 +37,14 @@ check() {  # name, condition (a command), ...
 }
 has() { grep -qF -- "$1" "$WORK/out.txt"; }
 stored() {  # the stored settings as text
-  if [ "$MODE" = wine64 ]; then
+  if [ "$MODE" != native ]; then
     $WINE reg query "$KEY" 2>/dev/null | tr -d '\r'
   else
     cat "$WORK/settings.reg"
   fi
 }
 
-[ "$MODE" = wine64 ] && $WINE reg delete 'HKCU\Software\Orvell Stagecraft' /f > /dev/null 2>&1
+[ "$MODE" != native ] && $WINE reg delete 'HKCU\Software\Orvell Stagecraft' /f > /dev/null 2>&1
 if [ "$MODE" = native ]; then
   # Another key of the file (the host's releases) must survive every write.
   printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvard Lighting Limited\\Previsa\\R14]\n"ReleaseVer"="Release 14"\n' \
@@ -81,7 +80,7 @@ check "--force takes it; 0 and auto remove values" bash -c "[ $STATUS -eq 0 ] &&
 
 config --file "$WORK/export.reg" --ip 127.0.0.1 --console1 9
 check "--file writes a .reg file and leaves the driver's settings alone" bash -c "[ $STATUS -eq 0 ] && [ -s '$WORK/export.reg' ]"
-if [ "$MODE" = wine64 ]; then
+if [ "$MODE" != native ]; then
   check "the .reg file is regedit's UTF-16" bash -c "iconv -f UTF-16 -t UTF-8 '$WORK/export.reg' | grep -q 'Trivane1\"=dword:00000009'"
   $WINE reg delete 'HKCU\Software\Orvell Stagecraft' /f > /dev/null 2>&1
 else

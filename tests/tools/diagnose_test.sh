@@ -5,18 +5,17 @@
 # case checks the exit status and what the technician is told; the outputs
 # are kept in OUT_DIR for people to read.
 #
-#   diagnose_test.sh NATIVE_BUILD_DIR [wine64 WINDOWS_BUILD_DIR]
+#   diagnose_test.sh NATIVE_BUILD_DIR [wine32|wine64 WINDOWS_BUILD_DIR]
 #
-# The simulators are always the native ones; with wine64 the diagnose is the
-# Windows build, its settings in wine's registry.
+# The simulators are always the native ones; with wine32 or wine64 the
+# diagnose is that Windows build, its settings in the wine prefix's registry.
 set -uo pipefail
 NATIVE=$(cd "${1:?native build folder}" && pwd)
 MODE=${2:-native}
 WINDIR=${3:-}
 OUT_DIR=$NATIVE/diagnose-$MODE
 mkdir -p "$OUT_DIR"
-WINE=/usr/lib/wine/wine64
-export WINEDEBUG=-all
+WINE="$(dirname "$0")/../../scripts/wine-run $MODE"
 KEY='HKCU\Software\Orvell Stagecraft\Trivane - Previsa Protocol Driver\Settings'
 failures=0
 SIMS=()
@@ -38,7 +37,7 @@ sim() {  # simulator arguments
 diagnose() {  # case, ip, console
   local name=$1 ip=$2 console=$3
   sleep 0.5
-  if [ "$MODE" = wine64 ]; then
+  if [ "$MODE" != native ]; then
     $WINE reg add "$KEY" /v ip /t REG_SZ /d "$ip" /f > /dev/null
     $WINE reg add "$KEY" /v Trivane1 /t REG_DWORD /d "$console" /f > /dev/null
     $WINE "$WINDIR/pvtrivane-diagnose.exe" --seconds 2 2>&1 | tr -d '\r' > "$OUT_DIR/$name.txt"

@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
-# The echo window, seen: the Windows test host under wine64 on a virtual
+# The echo window, seen: the Windows test host under wine on a virtual
 # display, with "echo" = 1, connected to the native simulator. The window
 # must exist with its title at 300 x 200, paint lines (pixels other than its
 # black background in the client area), stay still while nothing happens,
 # and show another page after Page Up. The screenshots stay in OUT_DIR.
 #
-#   echo_window_test.sh NATIVE_BUILD_DIR WINDOWS_BUILD_DIR
+#   echo_window_test.sh NATIVE_BUILD_DIR WINDOWS_BUILD_DIR [wine32|wine64]
 set -uo pipefail
 NATIVE=$(cd "${1:?native build folder}" && pwd)
 WINDIR=$(cd "${2:?windows build folder}" && pwd)
 OUT=$WINDIR/echo-window
 rm -rf "$OUT" && mkdir -p "$OUT"
-WINE=/usr/lib/wine/wine64
-export WINEDEBUG=-all
+WINE="$(dirname "$0")/../../scripts/wine-run ${3:-wine64}"
 KEY='HKCU\Software\Orvell Stagecraft\Trivane - Previsa Protocol Driver\Settings'
 for tool in Xvfb xwininfo import convert compare xdotool; do
   command -v $tool > /dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
