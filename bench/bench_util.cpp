@@ -65,7 +65,7 @@ ReceiverThread::ReceiverThread(std::function<void()> body) : m_body(std::move(bo
 }
 
 ReceiverThread::~ReceiverThread() {
-  osThreadWaitEnd(m_thread, kOsInfinite);
+  osThreadJoin(m_thread, kOsInfinite);
   osThreadClose(m_thread);
 }
 

@@ -143,10 +143,10 @@ void RateFigures(int burst) {
         bool lossless = false;
         double reached = 0;
         for (int trial = 0; trial < 2 && !lossless; ++trial) {  // a second chance against a passing hiccup
-          const uint32_t before = session.Sniffer()->m_decoded;
+          const uint32_t before = FindPortMap(kConsole)->DmxStats.m_decoded;
           reached = std::min(rate, Blast(sender, datagrams, rate));
           std::this_thread::sleep_for(kSettle);
-          lossless = session.Sniffer()->m_decoded - before == static_cast<uint32_t>(burst);
+          lossless = FindPortMap(kConsole)->DmxStats.m_decoded - before == static_cast<uint32_t>(burst);
         }
         if (!lossless) break;
         driverMax = reached;

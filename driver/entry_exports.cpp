@@ -1,6 +1,7 @@
 // Process attach and detach, and the lifecycle and identification exports.
 #include "../sessions/port_map.h"
 #include "../tvnLib/echo.h"
+#include "../tvnLib/fault_points.h"
 #include "../tvnLib/lib_startup.h"
 #include "../tvnLib/dynamic_pool.h"
 #include "../tvnLib/os.h"
@@ -14,7 +15,15 @@ const char kBrandText[] = "PVT";
 const char kSupportText[] = "For support please contact:\n\nHalvard Group Inc.\n\n";
 }  // namespace
 
+namespace {
+// Whether attach succeeded: the system calls detach after a failed attach
+// as well, which must then undo nothing (attach undid its own steps).
+bool g_attached = false;
+}  // namespace
+
 bool DriverProcessAttach() {
+  FaultsFromEnvironment();
+  osStopCreatingThreads(false);
   int major = 0;
   if (!osNetStartup(&major)) {
     DriverMessageBox("Unable to start winsock", "Error");
@@ -25,16 +34,24 @@ bool DriverProcessAttach() {
     osNetCleanup();
     return false;
   }
-  if (LibStartup() == 0) {
+  const bool started = LibStartup() != 0;
+  if (!started || FaultArmed(FaultPoint::AttachFails)) {
+    if (started) LibShutdown();
     DriverMessageBox("Unable to init static tvnLib", "Error");
     osNetCleanup();
     return false;
   }
   DetectAutofocusSupport();
+  g_attached = true;
   return true;
 }
 
 void DriverProcessDetach(bool processEnding) {
+  if (!g_attached) return;
+  g_attached = false;
+  // No thread can start any more (at unload none could ever run): nothing
+  // waits for one, and none is left behind.
+  osStopCreatingThreads(true);
   if (processEnding) {
     // The process is ending and its other threads are gone: the sessions
     // cannot be stopped in order, and their memory goes with the process.

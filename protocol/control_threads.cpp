@@ -5,14 +5,19 @@
 
 #include "../sessions/ports.h"
 #include "../tvnLib/echo.h"
+#include "../tvnLib/fault_points.h"
 #include "../tvnLib/ipaddress.h"
 
 bool SelectRead(OsSocket s, int64_t timeoutUs) { return osSelect(s, false, timeoutUs) == 1; }
 
 namespace {
-// A wait that fails at once (a closed or broken socket) is retried only
-// after this pause, so that the state receiver never spins a core.
+// A wait that fails (at once, for a closed or broken socket) is retried
+// only after this pause, so that the state receiver never spins a core.
 constexpr uint32_t kFailedWaitPauseMs = 100;
+// Room for the control group's bursts: the driver's own heartbeats and
+// autofocus packets come back on it as well, and must not push a
+// console's shutdown out.
+constexpr int kControlReceiveBufferBytes = 1 << 20;
 }  // namespace
 
 bool SelectWrite(OsSocket s) { return osSelect(s, true, -1) == 1; }
@@ -40,11 +45,13 @@ OsSocket OpenStateSocket(PORTS* ports) {
   }
   // Only this console's group: the port is shared by every session.
   osReportDestination(s);
+  osSetSockOpt(s, OsSockOpt::ReceiveBuffer, kControlReceiveBufferBytes);
   const IPADDRESS any(ControlPort, 0);
   if (osBind(s, &any) != 0) {
     EchoPrint("Couldn't bind socket\nfor state receiver!");
     return 0;
   }
+  FaultPause(FaultPoint::StateRcvBeforeJoin);
   if (osMembership(s, true, ports->GroupAddr, CurrentInterfaceAddr()) != 0) {
     EchoPrint("Couldn't open socket\nfor state receiver!");
     return 0;
@@ -140,6 +147,9 @@ void StateRcv(void* session) {
   PORTS* ports = static_cast<PORTS*>(session);
   PD_PACKET buffer(0);
   const OsSocket s = OpenStateSocket(ports);
+  // From here the heartbeat may go out: an answer to it is heard (or the
+  // set-up failed, as logged, and nothing can be heard).
+  ports->SetListening();
   if (s == 0) {
     ports->StateRcvExit = ports->Stopping() ? 0 : -1;
     return;
@@ -147,12 +157,15 @@ void StateRcv(void* session) {
   try {
     int lastWaitError = 0;
     while (ports->StateRcvSfd != 0 && !ports->Stopping()) {
+      FaultPause(FaultPoint::StateRcvInLoop);
       osNetClearLastError();
-      if (!SelectRead(s, 2000000)) {
+      const int ready = osSelect(s, false, 2000000);
+      if (ready != 1) {
+        if (ready == 0 || ports->Stopping()) continue;
+        // A failed wait: one line per run of the same error, and a pause
+        // after every one, whatever the error says.
         const int error = osNetLastError();
-        if (error == 0 || ports->Stopping()) continue;
-        // One line per run of failures with the same error.
-        if (error != lastWaitError) EchoPrint("StateRcv: SelectRead Error (errno==%d)!", error);
+        if (error != 0 && error != lastWaitError) EchoPrint("StateRcv: SelectRead Error (errno==%d)!", error);
         lastWaitError = error;
         if (!ports->Pause(kFailedWaitPauseMs)) break;
         continue;
@@ -163,6 +176,7 @@ void StateRcv(void* session) {
       if (!ApplyControlIntent(ports, intent) || !ok) break;
     }
   } catch (...) {
+    osPassForcedUnwind();
     EchoPrint("StateRcv: Unknown Exception ");
   }
   EchoPrint("Leaving StateRcv");
@@ -192,25 +206,27 @@ void HeartbeatSender(void* session) {
     ports->HeartbeatExit = -1;
     return;
   }
+  // The first heartbeat waits for the state receiver to listen.
+  while (!ports->Listening())
+    if (!ports->Pause(10)) return;
   try {
     while (ports->SendSfd != 0 && !ports->Stopping()) {
+      FaultPause(FaultPoint::HeartbeatInLoop);
       beat.Receiving = ports->HasSniffer() ? 1 : 0;
-      osLockEnter(&ports->SendLock);
-      if (!SelectWrite(s)) {
-        osLockLeave(&ports->SendLock);
-        break;
+      {
+        RESOURCE_LOCK hold(&ports->SendLock, nullptr);
+        if (!SelectWrite(s)) break;
+        if (osSendTo(s, &beat, kPdPacketSize, &destination) < 0) {
+          // A session being destroyed wakes the socket, which fails the send.
+          if (!ports->Stopping()) EchoPrint("heartbeat sender sendto error (errno %d)", osNetLastError());
+          break;
+        }
       }
-      if (osSendTo(s, &beat, kPdPacketSize, &destination) < 0) {
-        // A session being destroyed wakes the socket, which fails the send.
-        if (!ports->Stopping()) EchoPrint("heartbeat sender sendto error (errno %d)", osNetLastError());
-        osLockLeave(&ports->SendLock);
-        break;
-      }
-      osLockLeave(&ports->SendLock);
       ports->HeartbeatsSent.fetch_add(1, std::memory_order_relaxed);
       if (!ports->Pause(900)) break;
     }
   } catch (...) {
+    osPassForcedUnwind();
     EchoPrint("Heartbeat Sender: Unknown Exception ");
   }
   EchoPrint("Leaving HeartbeatSender");

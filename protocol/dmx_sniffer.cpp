@@ -1,6 +1,7 @@
 #include "dmx_sniffer.h"
 
 #include "../tvnLib/echo.h"
+#include "../tvnLib/fault_points.h"
 #include "../tvnLib/ipaddress.h"
 
 const char* const DmxDropNames[kDmxDropReasons] = {"other group", "oversize", "not DMX_DATA_NEW", "malformed",
@@ -8,8 +9,8 @@ const char* const DmxDropNames[kDmxDropReasons] = {"other group", "oversize", "n
 
 uint32_t DmxGroup(int32_t console) { return MakeAddress(236, 3, 2, static_cast<uint8_t>(32 + console)); }
 
-DMX_SNIFFER::DMX_SNIFFER(UNIVERSE_STORE* store)
-    : CTASK("SNIFFER"), DMX_DATA_CODER(store), m_socket(0, 0, 0) {}
+DMX_SNIFFER::DMX_SNIFFER(UNIVERSE_STORE* store, DMX_STATS* stats)
+    : CTASK("SNIFFER"), DMX_DATA_CODER(store), m_socket(0, 0, 0), m_stats(stats != nullptr ? stats : &m_ownStats) {}
 
 DMX_SNIFFER::~DMX_SNIFFER() {
   Leave();
@@ -73,10 +74,12 @@ void DMX_SNIFFER::Run() {
   if (WaitStop(0)) return;
   for (;;) {
     if (!m_socket.IsOpen()) return;
-    ReceiveOne(1000, &m_packet);
+    if (ReceiveOne(1000, &m_packet) == 0 && m_lastPassFailed) PauseAfterFailure();
     if (WaitStop(0)) return;
   }
 }
+
+void DMX_SNIFFER::PauseAfterFailure() { WaitStop(100); }
 
 void DMX_SNIFFER::Exit() {
   delete m_packet;
@@ -86,9 +89,10 @@ void DMX_SNIFFER::Exit() {
 }
 
 int DMX_SNIFFER::ReceiveOne(int32_t timeoutMs, RR_PACKET** holder) {
+  m_lastPassFailed = true;
   if (!m_socket.IsOpen()) return 0;
   if (*holder == nullptr) {
-    *holder = new (std::nothrow) RR_PACKET;
+    if (!FaultArmed(FaultPoint::ReceiverNoPacket)) *holder = new (std::nothrow) RR_PACKET;
     if (*holder == nullptr) return 0;
   }
   RR_PACKET* packet = *holder;
@@ -98,26 +102,29 @@ int DMX_SNIFFER::ReceiveOne(int32_t timeoutMs, RR_PACKET** holder) {
   // arrives as a burst of datagrams, and each costs one system call.
   const int64_t waitUs = timeoutMs == -1 ? -1 : static_cast<int64_t>(timeoutMs) * 1000;
   const int received = m_socket.ReceiveWithin(packet->Datagram(), kRrMaxDatagram, waitUs, &truncated, &destination);
+  m_lastPassFailed = received < 0;
   if (received < 1) return 0;
-  m_received.fetch_add(1, std::memory_order_relaxed);
+  DMX_STATS& stats = *m_stats;
+  stats.m_received.fetch_add(1, std::memory_order_relaxed);
   // Another console's group reaches this socket where the platform delivers
   // every group joined on the port; a datagram longer than the buffer was
   // cut and is never decoded.
   if (destination != 0 && destination != m_groupAddr) {
-    Count(DmxDrop::OtherGroup);
+    stats.Count(DmxDrop::OtherGroup);
   } else if (truncated) {
-    Count(DmxDrop::Oversize);
+    stats.Count(DmxDrop::Oversize);
   } else if (!RrAcceptDmxDataNew(packet->Datagram(), received)) {
-    Count(DmxDrop::NotDmxDataNew);
+    stats.Count(DmxDrop::NotDmxDataNew);
   } else if (!LockLevelsForDecode()) {
-    Count(DmxDrop::Stopping);
+    stats.Count(DmxDrop::Stopping);
   } else {
     const bool whole = Decode(packet->Payload(), packet->header.PayloadLength);
+    FaultPause(FaultPoint::DecodeHoldingLevels);
     Store().Guard().Unlock();
     if (whole)
-      m_decoded.fetch_add(1, std::memory_order_relaxed);
+      stats.m_decoded.fetch_add(1, std::memory_order_relaxed);
     else
-      Count(DmxDrop::Malformed);
+      stats.Count(DmxDrop::Malformed);
   }
   return 1;
 }

@@ -14,30 +14,21 @@
 
 #include "../dmx_net/COMMON/dmx_network_decode.h"
 #include "../dmx_net/COMMON/rr_packet.h"
+#include "dmx_stats.h"
 #include "../tvnLib/ctask.h"
 #include "../tvnLib/udpsocket.h"
 
 constexpr uint16_t DmxPort = 9138;
 constexpr int kReceiveBufferBytes = 1 << 20;
 
-// Why a received datagram was not (wholly) applied to the levels.
-enum class DmxDrop : int {
-  OtherGroup,     // sent to another console's group
-  Oversize,       // longer than the largest datagram, cut by the receive
-  NotDmxDataNew,  // the header's version, type, flag or length rule failed
-  Malformed,      // accepted, but its payload is broken (cut where it broke)
-  Stopping,       // the receiver was asked to stop while the host held the levels
-};
-constexpr int kDmxDropReasons = 5;
-extern const char* const DmxDropNames[kDmxDropReasons];
-
 // The DMX group of console N: 236.3.2.(32 + N).
 uint32_t DmxGroup(int32_t console);
 
 class DMX_SNIFFER : public CTASK, public DMX_DATA_CODER {
  public:
-  // Decodes into `store` (the session's banks), or into banks of its own.
-  explicit DMX_SNIFFER(UNIVERSE_STORE* store = nullptr);
+  // Decodes into `store` (the session's banks) and counts into `stats`
+  // (the session's), or into banks and counts of its own.
+  explicit DMX_SNIFFER(UNIVERSE_STORE* store = nullptr, DMX_STATS* stats = nullptr);
   ~DMX_SNIFFER() override;
 
   // Starts receiving for console 1..31 on `interfaceAddr` (not 0); the same
@@ -61,12 +52,8 @@ class DMX_SNIFFER : public CTASK, public DMX_DATA_CODER {
   static constexpr int kStopGraceTicks = 900;
   using CTASK::Stop;
 
-  // Datagrams received, those decoded whole, and the others by reason
-  // (statistics for tools and tests): received = decoded + every drop.
-  std::atomic<uint32_t> m_received{0};
-  std::atomic<uint32_t> m_decoded{0};
-  std::atomic<uint32_t> m_dropped[kDmxDropReasons] = {};
-  uint32_t Dropped(DmxDrop reason) const { return m_dropped[static_cast<int>(reason)].load(); }
+  // What this receiver counts into.
+  DMX_STATS& Stats() { return *m_stats; }
 
   std::atomic<int32_t> m_running{0};
   uint32_t m_interface = 0;
@@ -78,7 +65,13 @@ class DMX_SNIFFER : public CTASK, public DMX_DATA_CODER {
   // Takes the levels' lock for a decode; waits as long as the host holds it
   // unless a stop is requested meanwhile (false then).
   bool LockLevelsForDecode();
-  void Count(DmxDrop reason) { m_dropped[static_cast<int>(reason)].fetch_add(1, std::memory_order_relaxed); }
+  // Pauses after a pass that failed at once (a broken socket, an empty
+  // pool), so that the receiver never spins a core.
+  void PauseAfterFailure();
+
+  DMX_STATS m_ownStats;
+  DMX_STATS* const m_stats;
+  bool m_lastPassFailed = false;
 
   // The joined group, as the task's own copy: Leave may clear m_group while
   // the task still receives.

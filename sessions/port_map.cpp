@@ -62,6 +62,9 @@ int RemovePortMap(int32_t console) {
 }
 
 void ClearPortMap() {
+  // Every session stops first, so that none starts a receiver (or anything
+  // else) while the others are being deleted.
+  for (auto& entry : g_portMap) entry.second->BeginStop();
   while (!g_portMap.empty()) {
     const auto first = g_portMap.begin();
     delete first->second;

@@ -1,28 +1,25 @@
 #include "ports.h"
 
 #include <cstdio>
+#include <initializer_list>
 #include <new>
 
 #include "../tvnLib/echo.h"
+#include "../tvnLib/fault_points.h"
+#include "../tvnLib/thread_end.h"
 
-namespace {
-
-// How long the destructor waits for each control thread. Both end within a
-// second of being woken; the limit only matters at unload, where no wait
-// may be endless.
-constexpr uint32_t kThreadEndMs = 15000;
-
-}  // namespace
+// Both threads end within milliseconds of being woken; the limit only
+// matters for a thread that is stuck, which is then ended by force.
+std::atomic<uint32_t> PORTS::ThreadEndMs{15000};
 
 PORTS::PORTS(uint32_t console) {
   EchoPrint("\nPORTS CONSTRUCTOR START %d", static_cast<int>(console));
   hconnect_event = osEventCreate(true, false);
   if (hconnect_event == nullptr) EchoPrint(" couldn't create event %d", static_cast<int>(osLastError()));
-  const bool sendLockMade = osLockInit(&SendLock);
   GroupAddr = ConsoleGroup(console);
   // Without its events and locks a session would beat without pause or
   // race its own teardown: it does not start at all.
-  m_ready = hconnect_event != nullptr && sendLockMade && m_stopEvent.Valid() && m_lifeLock.Valid() &&
+  m_ready = hconnect_event != nullptr && SendLock.Valid() && m_stopEvent.Valid() && m_listening.Valid() &&
             m_levels.Guard().Valid();
   if (!m_ready) {
     EchoPrint("PORTS %d: couldn't create the session's events and locks", static_cast<int>(console));
@@ -35,22 +32,26 @@ PORTS::PORTS(uint32_t console) {
   EchoPrint("\nPORTS CONSTRUCTOR END %d", static_cast<int>(console));
 }
 
+void PORTS::BeginStop() {
+  // Sequentially consistent with the threads' publications: a thread that
+  // publishes a socket or a receiver after this sees the flag, and one that
+  // published before is seen (and woken) here.
+  m_stopping.store(true);
+  m_stopEvent.Set();
+  for (std::atomic<OsSocket>* field : {&StateRcvSfd, &SendSfd}) {
+    const OsSocket s = field->load();
+    if (s != 0) osSocketWake(s);
+  }
+}
+
 PORTS::~PORTS() {
   // A host that disconnects while it holds the buffers gives them up here.
   while (m_hostHeld > 0) UnlockBuffers();
   EchoPrint("~PORTS() StateRcvSfd=%d,SendSfd=%d", static_cast<int>(StateRcvSfd), static_cast<int>(SendSfd));
-  m_lifeLock.Lock();
-  m_stopping = true;
-  // A receiver being started now ends its start at once: its thread may be
-  // unable to run (at unload the loader lock holds every new thread back).
-  DMX_SNIFFER* starting = Sniffer.load(std::memory_order_acquire);
-  if (starting != nullptr) starting->CancelStart();
-  m_lifeLock.Unlock();
-  m_stopEvent.Set();
+  BeginStop();
   EndThread(&hStateRcvThread, &StateRcvSfd);
   EndThread(&hHeartbeatThread, &SendSfd);
   EchoPrint("~PORTS() SendSfd=%d", static_cast<int>(SendSfd));
-  osLockDestroy(&SendLock);
   if (hconnect_event != nullptr) {
     osCloseHandle(hconnect_event);
     hconnect_event = nullptr;
@@ -59,16 +60,13 @@ PORTS::~PORTS() {
   EchoPrint("~PORTS() leaving destructor");
 }
 
-// Wakes a thread out of its socket wait, waits for it to end, then closes
-// its socket: closing first could let a new socket reuse the handle under
-// the thread's wait. A thread that does not end in time is ended by force.
+// Waits for a (woken) thread to end, then closes its socket: closing first
+// could let a new socket reuse the handle under the thread's wait. A thread
+// that does not end in time is ended by force.
 void PORTS::EndThread(OsThread** thread, std::atomic<OsSocket>* field) {
-  const OsSocket s = field->load();
-  if (s != 0) osSocketWake(s);
-  if (*thread != nullptr && !osThreadWaitEnd(*thread, kThreadEndMs)) {
+  if (*thread != nullptr && !osThreadJoin(*thread, ThreadEndMs.load())) {
     EchoPrint("~PORTS() a control thread did not end; ending it");
-    osThreadTerminate(*thread);
-    osThreadWaitEnd(*thread, 1000);
+    if (!ForceEndThread(*thread, 5000)) EchoPrint("~PORTS() the control thread could not be ended");
   }
   osThreadClose(*thread);
   *thread = nullptr;
@@ -77,44 +75,41 @@ void PORTS::EndThread(OsThread** thread, std::atomic<OsSocket>* field) {
 }
 
 bool PORTS::PublishSocket(std::atomic<OsSocket>* field, OsSocket s) {
-  m_lifeLock.Lock();
-  const bool open = !m_stopping;
-  if (open) field->store(s);
-  m_lifeLock.Unlock();
-  if (!open) osSocketClose(s);
-  return open;
+  field->store(s);
+  return !m_stopping.load();
 }
 
 bool PORTS::Pause(uint32_t ms) { return m_stopEvent.Wait(static_cast<int32_t>(ms)) == 0; }
 
 void PORTS::StartSniffer() {
   StopSniffer();
-  m_lifeLock.Lock();
-  if (m_stopping) {
-    m_lifeLock.Unlock();
-    return;
-  }
-  DMX_SNIFFER* sniffer = new (std::nothrow) DMX_SNIFFER(&m_levels);
+  if (Stopping()) return;
+  DMX_SNIFFER* sniffer = new (std::nothrow) DMX_SNIFFER(&m_levels, &DmxStats);
   if (sniffer == nullptr) {
-    m_lifeLock.Unlock();
     EchoPrint("StartSniffer: no memory for the DMX receiver");
     return;
   }
-  Sniffer.store(sniffer, std::memory_order_release);
-  m_lifeLock.Unlock();
+  sniffer->CancelStartWhen(&m_stopping);
+  m_receiver.store(sniffer);
   for (int universe = 0; universe < kUniverses; ++universe) sniffer->AddUniverse(universe);
+  Sniffer.store(sniffer);
+  // A session being destroyed from here on cancels the receiver's start;
+  // its destructor deletes the receiver.
+  if (Stopping()) return;
   sniffer->Join(CurrentInterfaceAddr(), static_cast<int32_t>(Console()));
 }
 
 void PORTS::StopSniffer() {
-  // Taken out of the session first: the host and the heartbeat see no
-  // receiver from here on, and the destructor cannot reach it any more.
-  m_lifeLock.Lock();
-  DMX_SNIFFER* sniffer = Sniffer.exchange(nullptr, std::memory_order_acq_rel);
-  m_lifeLock.Unlock();
-  if (sniffer == nullptr) return;
-  sniffer->Leave();
-  delete sniffer;
+  // Out of use first: the host and the heartbeat see no receiver from here
+  // on. It stays this session's until it is deleted.
+  if (Sniffer.exchange(nullptr) == nullptr && m_receiver.load() == nullptr) return;
+  FaultPause(FaultPoint::StopSnifferTaken);
+  DMX_SNIFFER* sniffer = m_receiver.load();
+  if (sniffer != nullptr) {
+    sniffer->Leave();
+    delete sniffer;
+    m_receiver.store(nullptr);
+  }
   // The next receiver's levels start at 0; a host that holds the banks
   // past the wait finds them cleared when it next takes or releases them.
   if (!m_levels.Clear(kHostWaitMs))
@@ -142,7 +137,7 @@ int PORTS::BufferOf(int port, uint8_t** out) {
   if (!HasSniffer()) return 0;
   uint8_t* levels = m_levels.LevelsOf(port);
   if (levels != nullptr) {
-    if (out == nullptr) {
+    if (!osMemoryReadable(out, sizeof *out)) {
       EchoPrint("GetPortBuffer: Exception while accessing DMX buffer");
     } else {
       *out = levels;
@@ -153,11 +148,10 @@ int PORTS::BufferOf(int port, uint8_t** out) {
 
 void PORTS::SendPacket(const PD_PACKET& packet, const char* errorFormat) {
   const IPADDRESS destination(ControlPort, GroupAddr);
-  osLockEnter(&SendLock);
+  RESOURCE_LOCK hold(&SendLock, nullptr);
   const OsSocket s = SendSfd.load();
   if (s != 0 && SelectWrite(s)) {
     if (osSendTo(s, &packet, kPdPacketSize, &destination) < 0 && !Stopping())
       EchoPrint(errorFormat, osNetLastError());
   }
-  osLockLeave(&SendLock);
 }

@@ -8,8 +8,13 @@
 // host's thread. Three threads touch a session: the host's (construction,
 // destruction, the port-buffer and autofocus exports), the state receiver
 // (StartSniffer, StopSniffer) and the heartbeat sender. The destructor ends
-// and joins both threads before it releases anything, so no thread outlives
-// its session; every wait in it is bounded, as it also runs at unload.
+// and joins both threads, and the receiver's, before it releases anything,
+// so no thread outlives its session; every wait in it is bounded, as it
+// also runs at unload, and a thread that does not end in time is ended by
+// force without leaving a lock or a receiver behind. Nothing here takes a
+// lock to hand things between the threads: the stopping flag and the
+// published sockets and receiver are atomics, read and written in an order
+// that lets each side see the other.
 //
 // The banks live as long as the session, so every address the host was
 // given stays valid until Disconnect. The host's lock on them never holds up
@@ -21,6 +26,7 @@
 #include <cstdint>
 
 #include "../protocol/dmx_sniffer.h"
+#include "../protocol/dmx_stats.h"
 #include "../protocol/pd_packet.h"
 #include "../tvnLib/os.h"
 #include "../tvnLib/os_net.h"
@@ -44,6 +50,11 @@ class PORTS {
   ~PORTS();
   PORTS(const PORTS&) = delete;
   PORTS& operator=(const PORTS&) = delete;
+
+  // Marks the session as being destroyed and wakes its threads; the
+  // destructor does it too. Deleting many sessions (the console map at
+  // unload) marks them all first, so that none starts anything meanwhile.
+  void BeginStop();
 
   // State receiver thread: a (new) DMX receiver on acceptance, none once
   // the session is being destroyed; none on shutdown, and the levels back
@@ -72,12 +83,22 @@ class PORTS {
   // logged with `errorFormat` (one %d for the socket error).
   void SendPacket(const PD_PACKET& packet, const char* errorFormat);
 
-  // Publishes a socket a thread opened; false (and the socket closed) when
-  // the session is being destroyed.
+  // Publishes a socket a thread opened; false when the session is being
+  // destroyed (the destructor closes it then, once the thread has ended).
   bool PublishSocket(std::atomic<OsSocket>* field, OsSocket s);
-  bool Stopping() const { return m_stopping.load(std::memory_order_acquire); }
+  bool Stopping() const { return m_stopping.load(); }
   // Sleeps `ms` or until the session is being destroyed; false then.
   bool Pause(uint32_t ms);
+
+  // The state receiver listens (it has joined its group), or its set-up
+  // failed: the heartbeat sender begins only then, so that no acceptance
+  // of the console's goes unheard.
+  void SetListening() { m_listening.Set(); }
+  bool Listening() const { return m_listening.IsSet() != 0; }
+
+  // How long the destructor lets each control thread end before it ends it
+  // by force (tests shorten it).
+  static std::atomic<uint32_t> ThreadEndMs;
 
   OsThread* hStateRcvThread = nullptr;
   OsThread* hHeartbeatThread = nullptr;
@@ -86,7 +107,11 @@ class PORTS {
   uint32_t GroupAddr;
   std::atomic<OsSocket> StateRcvSfd{0};
   std::atomic<OsSocket> SendSfd{0};
-  OsLockStorage SendLock;
+  // The runtime's lock rather than a bare critical section, so that a
+  // sender ended by force while it holds it does not strand every later
+  // send.
+  RESOURCE SendLock;
+  // The receiver in use: what the host and the heartbeat see.
   std::atomic<DMX_SNIFFER*> Sniffer{nullptr};
   OsHandle hconnect_event = nullptr;
 
@@ -97,6 +122,8 @@ class PORTS {
   std::atomic<uint32_t> ControlReceived{0};
   std::atomic<uint32_t> ControlDropped[kControlDropReasons] = {};
   uint32_t ControlDrops(ControlDrop reason) const { return ControlDropped[static_cast<int>(reason)].load(); }
+  // What every receiver of this session did with the DMX datagrams.
+  DMX_STATS DmxStats;
 
   // How each thread ended: -1 when setting up its socket failed, else 0.
   std::atomic<int> StateRcvExit{0};
@@ -107,9 +134,12 @@ class PORTS {
 
   bool m_ready = false;
   std::atomic<bool> m_stopping{false};
-  EVENT m_stopEvent;               // wakes the threads' pauses
-  // Orders m_stopping against the publication of sockets and receivers.
-  CCRITICAL_SECTION m_lifeLock;
+  EVENT m_stopEvent;   // wakes the threads' pauses
+  EVENT m_listening;   // the state receiver listens, or gave up
+  // The receiver this session owns, from its creation until it is deleted
+  // (Sniffer is cleared first, so that nothing new uses it): a state
+  // receiver ended by force in between leaves it to the destructor.
+  std::atomic<DMX_SNIFFER*> m_receiver{nullptr};
   UNIVERSE_STORE m_levels;         // the host holds its lock between lock and unlock
   std::atomic<int> m_hostHeld{0};  // the host's nested holds
 };

@@ -251,7 +251,7 @@ TEST_F(Autofocus, NoSendStartsWhileAnotherHoldsTheSendLock) {
   ASSERT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 1, 3000));
   PORTS* session = FindPortMap(11);
   std::vector<ChannelLevel> levels(1, ChannelLevel{5, 9, 0});
-  osLockEnter(&session->SendLock);
+  session->SendLock.Lock();
   const size_t before = sim->ControlPackets().size();
   std::atomic<bool> sent{false};
   std::thread host([&] {
@@ -262,7 +262,7 @@ TEST_F(Autofocus, NoSendStartsWhileAnotherHoldsTheSendLock) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));
   EXPECT_FALSE(sent);
   EXPECT_EQ(sim->ControlPackets().size(), before);
-  osLockLeave(&session->SendLock);
+  session->SendLock.Unlock();
   host.join();
   EXPECT_EQ(Received(1).size(), 1u);
   EXPECT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 3, 3000));

@@ -123,10 +123,10 @@ TEST(Sniffer, JoinsTheConsolesGroupAndDecodes) {
   EXPECT_TRUE(Eventually([&] { return LevelOf(*sniffer, 3, 203) == 0x33; }));
   EXPECT_EQ(LevelOf(*sniffer, 3, 201), 0);
   EXPECT_EQ(LevelOf(*sniffer, 3, 202), 0);
-  EXPECT_GE(sniffer->m_received.load(), 4u);
-  EXPECT_EQ(sniffer->m_decoded.load(), 2u);
-  EXPECT_EQ(sniffer->Dropped(DmxDrop::NotDmxDataNew), 1u);
-  EXPECT_EQ(sniffer->Dropped(DmxDrop::Oversize), 1u);
+  EXPECT_GE(sniffer->Stats().m_received.load(), 4u);
+  EXPECT_EQ(sniffer->Stats().m_decoded.load(), 2u);
+  EXPECT_EQ(sniffer->Stats().Dropped(DmxDrop::NotDmxDataNew), 1u);
+  EXPECT_EQ(sniffer->Stats().Dropped(DmxDrop::Oversize), 1u);
 }
 
 TEST(Sniffer, EachReceiverHearsOnlyItsOwnConsole) {
@@ -139,8 +139,8 @@ TEST(Sniffer, EachReceiverHearsOnlyItsOwnConsole) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(LevelOf(*one, 0, 20), 0);
   EXPECT_EQ(LevelOf(*two, 0, 10), 0);
-  EXPECT_EQ(one->m_decoded.load(), 1u);
-  EXPECT_EQ(two->m_decoded.load(), 1u);
+  EXPECT_EQ(one->Stats().m_decoded.load(), 1u);
+  EXPECT_EQ(two->Stats().m_decoded.load(), 1u);
 }
 
 TEST(Sniffer, JoinIgnoresBadConsolesAndRepeatsAndLeaveStopsPromptly) {

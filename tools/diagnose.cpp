@@ -59,7 +59,7 @@ void Examine(std::vector<ConsoleReport>& consoles, GroupWatch* watch, double sec
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
   std::vector<SnifferCounts> before(consoles.size());
   std::vector<GroupTraffic> watchBefore(32);
-  for (size_t i = 0; i < consoles.size(); ++i) before[i] = CountsOf(sessions[i]->Sniffer.load());
+  for (size_t i = 0; i < consoles.size(); ++i) before[i] = CountsOf(sessions[i]->DmxStats);
   if (watch != nullptr)
     for (int n = 1; n <= 31; ++n) watchBefore[n] = watch->Snapshot(n);
   const auto watchStart = Clock::now();
@@ -72,7 +72,7 @@ void Examine(std::vector<ConsoleReport>& consoles, GroupWatch* watch, double sec
     c.heartbeatFailed = session.HeartbeatExit.load() != 0;
     c.stateFailed = session.StateRcvExit.load() != 0;
     c.window = window;
-    c.driver = CountsOf(session.Sniffer.load()) - before[i];
+    c.driver = CountsOf(session.DmxStats) - before[i];
     if (watch == nullptr) continue;
     for (int n = 1; n <= 31; ++n) c.heard[n] = watch->Snapshot(n) - watchBefore[n];
   }

@@ -111,13 +111,12 @@ SnifferCounts SnifferCounts::operator-(const SnifferCounts& e) const {
   return d;
 }
 
-SnifferCounts CountsOf(const DMX_SNIFFER* sniffer) {
+SnifferCounts CountsOf(const DMX_STATS& stats) {
   SnifferCounts c;
-  if (sniffer == nullptr) return c;
   c.present = true;
-  c.received = sniffer->m_received.load();
-  c.decoded = sniffer->m_decoded.load();
-  for (int i = 0; i < kDmxDropReasons; ++i) c.dropped[i] = sniffer->m_dropped[i].load();
+  c.received = stats.m_received.load();
+  c.decoded = stats.m_decoded.load();
+  for (int i = 0; i < kDmxDropReasons; ++i) c.dropped[i] = stats.m_dropped[i].load();
   return c;
 }
 

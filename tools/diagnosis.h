@@ -10,9 +10,9 @@
 #include "group_watch.h"
 #include "net_interfaces.h"
 
-class DMX_SNIFFER;
+struct DMX_STATS;
 
-// A DMX receiver's counters (see DMX_SNIFFER).
+// A console session's DMX counters (see DMX_STATS).
 struct SnifferCounts {
   bool present = false;
   uint32_t received = 0;
@@ -20,7 +20,7 @@ struct SnifferCounts {
   uint32_t dropped[5] = {};
   SnifferCounts operator-(const SnifferCounts& earlier) const;
 };
-SnifferCounts CountsOf(const DMX_SNIFFER* sniffer);
+SnifferCounts CountsOf(const DMX_STATS& stats);
 
 GroupTraffic operator-(const GroupTraffic& later, const GroupTraffic& earlier);
 

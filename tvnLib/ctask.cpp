@@ -5,7 +5,9 @@
 
 #include "echo.h"
 #include "excpt.h"
+#include "fault_points.h"
 #include "logFile.h"
+#include "thread_end.h"
 #include "tvn_assert.h"
 
 CTASKLIST* pAllTasks = nullptr;
@@ -28,13 +30,23 @@ const char* NameOrEmpty(TASK_ID task) {
 // Ends a run of START: releases the run lock and reports the thread ended.
 // A scoped object, so that a thread cancelled on POSIX still does both.
 struct RunScope {
-  explicit RunScope(CTASK* t) : task(t) { task->m_runLock.Lock("CTASK::START", -1); }
+  explicit RunScope(CTASK* t) : task(t) {
+    EchoSetThreadName(task->GetName());
+    task->m_runLock.Lock("CTASK::START", -1);
+  }
   ~RunScope() {
     task->m_runLock.Unlock();
+    EchoSetThreadName(nullptr);
     task->m_endedEvent.Set();
   }
   CTASK* task;
 };
+
+// How long Start waits for the new thread's Init, how long a thread that was
+// asked to stop may take before it is ended by force, and how long the
+// forced end may take.
+constexpr uint32_t kStartWaitMs = 10000;
+constexpr uint32_t kKillGraceMs = 5000;
 
 }  // namespace
 
@@ -47,7 +59,7 @@ bool CTASK::FindLive(TASK_ID task, const char** name) {
   RESOURCE_LOCK lock(pAllTasks, nullptr);
   for (FNODE* node = pAllTasks->m_list.m_first; node != nullptr; node = node->m_next) {
     CTASK* candidate = static_cast<PTR_FNODE<CTASK, CTASKLIST>*>(node)->m_object;
-    if (reinterpret_cast<TASK_ID>(candidate) == task) {
+    if (candidate->Id() == task) {
       *name = candidate->GetName();
       return true;
     }
@@ -82,7 +94,10 @@ CTASK::~CTASK() {
 
 void CTASK::ReleaseThread() {
   if (m_hThread == nullptr) return;
-  osThreadWaitEnd(m_hThread, kOsInfinite);
+  // Stop has ended or killed the thread; one that never began its Init
+  // never will (at unload it cannot even run).
+  if (!JoinOrEndThread(m_hThread, kKillGraceMs))
+    EchoPrint("CTASK %s: its thread could not be ended", GetName());
   osThreadClose(m_hThread);
   m_hThread = nullptr;
 }
@@ -119,17 +134,31 @@ void CTASK::WaitEnd() {
 }
 
 int CTASK::GetPriority(int* priority) {
-  if (m_tid == kNoTask) {
+  const TASK_ID tid = m_tid;
+  if (tid == kNoTask) {
     *priority = 255;
     return 0;
   }
-  return taskPriorityGet(m_tid, priority);
+  return taskPriorityGet(tid, priority);
 }
 
-int CTASK::SetPriority(int priority) { return m_tid == kNoTask ? -1 : taskPrioritySet(m_tid, priority); }
-int CTASK::Resume() { return m_tid == kNoTask ? -1 : taskResume(m_tid); }
-int CTASK::Suspend() { return m_tid == kNoTask ? -1 : taskSuspend(m_tid); }
-int CTASK::NotSupported() { return m_tid == kNoTask ? -1 : taskNotSupported(m_tid); }
+// Each reads the identifier once: the task's thread clears it when it ends.
+int CTASK::SetPriority(int priority) {
+  const TASK_ID tid = m_tid;
+  return tid == kNoTask ? -1 : taskPrioritySet(tid, priority);
+}
+int CTASK::Resume() {
+  const TASK_ID tid = m_tid;
+  return tid == kNoTask ? -1 : taskResume(tid);
+}
+int CTASK::Suspend() {
+  const TASK_ID tid = m_tid;
+  return tid == kNoTask ? -1 : taskSuspend(tid);
+}
+int CTASK::NotSupported() {
+  const TASK_ID tid = m_tid;
+  return tid == kNoTask ? -1 : taskNotSupported(tid);
+}
 
 void CTASK::Start(int priority) {
   if (m_tid != kNoTask) {
@@ -139,10 +168,14 @@ void CTASK::Start(int priority) {
   ReleaseThread();
   m_endedEvent.Reset();
   m_state = kTaskInit;
+  // The stop request is cleared here, before the thread exists, so that a
+  // Stop made at any moment after this is never lost.
+  m_stopRequested = 0;
+  m_stopEvent.Reset();
   // The identifier is known before the thread runs, so the new thread never
   // sees itself as "not running". The spawn's result is used only when it
   // failed: a short task may have ended (and cleared m_tid) by then.
-  m_tid = reinterpret_cast<TASK_ID>(this);
+  m_tid = Id();
   const TASK_ID spawned = taskSpawn(GetName(), priority, m_options, m_stackSize, &CTASK::START, this);
   if (spawned == kNoTask) {
     // No thread will ever set the ended event: the task is stopped now.
@@ -150,12 +183,20 @@ void CTASK::Start(int priority) {
     m_endedEvent.Set();
     return;
   }
+  FaultPause(FaultPoint::StartBeforeResume);
   taskDebugName(spawned);
   Resume();
   // Wait until Init has moved the state on; a thread that ended without
-  // finishing Init, or a cancelled start, ends the wait as well.
-  while (m_state == kTaskInit && m_tid != kNoTask && !m_endedEvent.IsSet() && !m_startCancelled.load())
+  // finishing Init, a cancelled start, or a thread that could not even
+  // begin within the limit ends the wait as well.
+  const uint32_t start = osTickCountMs();
+  while (m_state == kTaskInit && m_tid != kNoTask && !m_endedEvent.IsSet() && !StartCancelled()) {
+    if (osTickCountMs() - start >= kStartWaitMs) {
+      EchoPrint("CTASK %s: its thread did not start within %u ms", GetName(), static_cast<unsigned>(kStartWaitMs));
+      break;
+    }
     taskSleep(10);
+  }
   if (m_state == kTaskInit) m_tid = kNoTask;
 }
 
@@ -177,17 +218,11 @@ void CTASK::Kill() {
   m_killer = taskSelf();
   m_stopRequested = 1;
   if (!m_stopEvent.IsSet()) m_stopEvent.Set();
-  if (m_hThread != nullptr && !osThreadWaitEnd(m_hThread, 5000)) {
-    osThreadSuspend(m_hThread);
-    osThreadTerminate(m_hThread);
-    // A thread ended without unwinding (Windows) still owns the run lock
-    // and never reports its end: once it is gone, give the lock a new life
-    // and report it, so that the task can be started and waited for again.
-    if (osThreadWaitEnd(m_hThread, 5000) && !m_endedEvent.IsSet()) {
-      m_runLock.Reinitialise();
-      m_endedEvent.Set();
-    }
-  }
+  // A thread ended where it stood reports nothing: the locks it held are
+  // freed (JoinOrEndThread), and its end is reported here, so that the task
+  // can be waited for and started again.
+  if (m_hThread != nullptr && JoinOrEndThread(m_hThread, kKillGraceMs) && !m_endedEvent.IsSet())
+    m_endedEvent.Set();
   m_state = kTaskEnded;
   m_tid = kNoTask;
 }
@@ -198,14 +233,13 @@ void CTASK::START(void* p) {
   CTASK* task = static_cast<CTASK*>(p);
   if (task == nullptr) TVN_ASSERT_FAIL("p", "tvnLib/ctask.cpp", 334);
   task->m_endedEvent.Reset();
-  taskSelfSet(reinterpret_cast<TASK_ID>(task));
+  taskSelfSet(task->Id());
   RunScope scope(task);
 
   bool initialised = false;
   try {
-    if (!task->m_startCancelled.load()) {
-      task->m_stopRequested = 0;
-      task->m_stopEvent.Reset();
+    FaultPause(FaultPoint::TaskBeforeInit);
+    if (!task->StartCancelled()) {
       task->Init();
       initialised = true;
     }

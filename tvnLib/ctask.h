@@ -37,8 +37,8 @@ enum : int32_t { kTaskInit = 0, kTaskRunning = 1, kTaskExiting = 2, kTaskEnded =
 class CTASK : public OS_CTASK {
  public:
   explicit CTASK(const char* name);
-  // Stops the task (a third of a second per phase, then by force), waits for
-  // its thread to be gone and leaves pAllTasks.
+  // Stops the task (a third of a second per phase, then by force), makes
+  // sure its thread is gone (every wait bounded) and leaves pAllTasks.
   virtual ~CTASK();
   CTASK(const CTASK&) = delete;
   CTASK& operator=(const CTASK&) = delete;
@@ -55,18 +55,27 @@ class CTASK : public OS_CTASK {
   // task still running; waits up to `exitTimeout` ticks for Exit, then kills
   // a task still exiting. -1: no limit.
   virtual void Stop(int runTimeout, int exitTimeout);
-  // Spawns the thread and returns once Init has run, the thread ended, or
-  // CancelStart was called.
+  // Spawns the thread and returns once Init has run, the thread ended,
+  // CancelStart was called, or the thread did not begin within 10 s.
   virtual void Start(int priority);
   // From another thread: ends a Start in progress or to come at once, and a
   // thread that has not begun its Init yet ends without running it. For an
   // object about to be destroyed; it is not started again.
   void CancelStart() { m_startCancelled.store(true); }
+  // The same whenever `*flag` is true: the owner's own flag, which it can
+  // set without reaching into this object (set before the first Start).
+  void CancelStartWhen(const std::atomic<bool>* flag) { m_cancelWhen = flag; }
+  bool StartCancelled() const {
+    return m_startCancelled.load() || (m_cancelWhen != nullptr && m_cancelWhen->load());
+  }
   virtual void Exit();
   virtual void Run();
   virtual void Kill();
 
   const char* GetName() const { return m_name.c_str(); }
+  // The task identifier: the address of the task object's OS_CTASK part.
+  TASK_ID Id() const { return reinterpret_cast<TASK_ID>(static_cast<const OS_CTASK*>(this)); }
+  static CTASK* FromId(TASK_ID id) { return static_cast<CTASK*>(reinterpret_cast<OS_CTASK*>(id)); }
   int isActiveTask() const;
   // 1 when a stop was requested within `timeoutMs` milliseconds.
   int WaitStop(int32_t timeoutMs);
@@ -90,10 +99,12 @@ class CTASK : public OS_CTASK {
   std::atomic<TASK_ID> m_tid{kNoTask};
   std::atomic<TASK_ID> m_killer{kNoTask};
   std::atomic<bool> m_startCancelled{false};
+  const std::atomic<bool>* m_cancelWhen = nullptr;
   int32_t m_stackSize = 32768;
   int32_t m_options = 8;
 
  private:
-  // Waits for the previous thread of this object to be gone and releases it.
+  // Waits (bounded) for the previous thread of this object to be gone,
+  // ending it by force if need be, and releases it.
   void ReleaseThread();
 };

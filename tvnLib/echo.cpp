@@ -1,13 +1,9 @@
 #include "echo.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <thread>
 
 #include "echo_view.h"
-#include "os_ctask.h"
 #include "sync.h"
 #include "ticks.h"
 
@@ -20,54 +16,29 @@ namespace {
 // g_lock, read without it.
 std::atomic<uint32_t> g_linesWritten{0};
 
-std::mutex g_lock;
+// The runtime's own lock, which a thread ended by force inside a line does
+// not strand (CCRITICAL_SECTION::ReleaseAllOf).
+CCRITICAL_SECTION g_lock;
 constexpr int kWriterWaitMs = 200;
 
-// Takes g_lock within `waitMs`; false when it stays taken that long.
-bool LockWithin(int waitMs) {
-  if (g_lock.try_lock()) return true;
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-  for (int spin = 0;; ++spin) {
-    if (g_lock.try_lock()) return true;
-    if (std::chrono::steady_clock::now() >= until) return false;
-    if (spin < 50) {
-      std::this_thread::yield();
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
-}
+// The name of the task the calling thread runs, for the line prefix; set by
+// the task itself, so that writing a line asks nothing of the task layer
+// (whose locks a line must never wait for).
+thread_local const char* t_threadName = nullptr;
 
 // Holds g_lock when it could be had in time.
 class TimedHold {
  public:
-  explicit TimedHold(int waitMs) : m_held(LockWithin(waitMs)) {}
+  explicit TimedHold(int waitMs) : m_held(g_lock.TryLockFor(waitMs)) {}
   ~TimedHold() {
-    if (m_held) g_lock.unlock();
+    if (m_held) g_lock.Unlock();
   }
+  TimedHold(const TimedHold&) = delete;
+  TimedHold& operator=(const TimedHold&) = delete;
   bool held() const { return m_held; }
 
  private:
   bool m_held;
-};
-
-// Holds the calling task's kill lock. Waits for it in short sleeps, which
-// are points where a thread being ended by unwinding (POSIX) can end.
-class KillGuard {
- public:
-  KillGuard() : m_lock(taskSelfKillLock()) {
-    if (m_lock != nullptr)
-      while (!m_lock->TryLockFor(50)) {
-      }
-  }
-  ~KillGuard() {
-    if (m_lock != nullptr) m_lock->Unlock();
-  }
-  KillGuard(const KillGuard&) = delete;
-  KillGuard& operator=(const KillGuard&) = delete;
-
- private:
-  RESOURCE* m_lock;
 };
 
 struct RingInit {
@@ -85,8 +56,10 @@ int EchoWrapped() {
                                                                                                : 0;
 }
 
+void EchoSetThreadName(const char* name) { t_threadName = name; }
+
 void EchoReset() {
-  std::lock_guard<std::mutex> lock(g_lock);
+  TimedHold hold(kWriterWaitMs * 10);
   for (EchoLine& line : EchoRing) {
     line.colour = kEchoWhite;
     line.text[0] = '\0';
@@ -99,7 +72,7 @@ void EchoReset() {
 int EchoPrefix(char* text, int width) {
   const uint32_t elapsed = static_cast<uint32_t>(tickNow() - StartTicks);
   const float seconds = static_cast<float>(elapsed) * 0.0033333334f;
-  const char* name = taskSelfName();
+  const char* name = t_threadName;
   if (name == nullptr || name[0] == '\0') name = "????";
   int n = std::snprintf(text, kEchoTextSize, "%07.03f %-*.*s: ", static_cast<double>(seconds), width,
                         width, name);
@@ -116,9 +89,6 @@ bool EchoLocked(int waitMs, void (*reader)(void*), void* context) {
 }
 
 void EchoWriteLine(int64_t colour, const char* format, va_list args) {
-  // A task is never killed by force while it holds the echo lock: that
-  // would strand the lock, and every later line would wait and be lost.
-  KillGuard noKill;
   TimedHold hold(kWriterWaitMs);
   if (!hold.held()) return;
   const uint32_t claimed = g_linesWritten.fetch_add(1, std::memory_order_relaxed);

@@ -4,9 +4,11 @@
 // The ring and its view are process-wide and written from every thread of
 // the driver, under one lock: a writer formats straight into its slot
 // without allocating. A writer that cannot have the lock within a fifth of
-// a second drops its line rather than stall the driver (the holder may have
-// been ended by force). The window (Os_echo, one per platform) shows the
-// ring under the same lock; its scroll model is echo_view.h.
+// a second drops its line rather than stall the driver. Writing a line
+// takes nothing else: no lock of a task, nothing that may block (the POSIX
+// sink drops a line that standard error cannot take at once). The window
+// (Os_echo, one per platform) shows the ring under the same lock; its
+// scroll model is echo_view.h.
 #pragma once
 
 #include <atomic>
@@ -48,6 +50,10 @@ void EchoWriteLine(int64_t colour, const char* format, va_list args);
 // or padded to `width`, "????" for a thread that is no task) into `text`
 // (room for kEchoTextSize characters); returns the characters written.
 int EchoPrefix(char* text, int width);
+
+// The name shown for the calling thread's lines (null: "????"); a task sets
+// its own name while its thread runs. The text must outlive the setting.
+void EchoSetThreadName(const char* name);
 
 // Empties the ring and the window state (library load, and tests).
 void EchoReset();

@@ -55,27 +55,11 @@ void osTlsFree(uint32_t index);
 void osTlsSet(uint32_t index, void* value);
 void* osTlsGet(uint32_t index);
 
-// ---------------------------------------------------------------- recursive lock
+// ---------------------------------------------------------------- thread identity
 
-// Storage for one recursive lock (a critical section on Windows, a recursive
-// pthread mutex on POSIX), embedded by the owner so that no allocation is
-// needed. The platform checks at compile time that its lock fits.
-struct OsLockStorage {
-  alignas(8) unsigned char bytes[64];
-};
-
-// REQUIRES: storage not initialised yet. ENSURES: lock free. False when the
-// system refused the lock (it must then not be used, only destroyed).
-bool osLockInit(OsLockStorage* lock);
-// REQUIRES: lock initialised and free.
-void osLockDestroy(OsLockStorage* lock);
-// Waits without limit; the holding thread may enter again (recursive).
-void osLockEnter(OsLockStorage* lock);
-// Takes the lock when it is free or already held by the caller; false at
-// once when another thread holds it.
-bool osLockTryEnter(OsLockStorage* lock);
-// REQUIRES: held by the calling thread.
-void osLockLeave(OsLockStorage* lock);
+// The calling thread's platform id; never 0. Cheap (no system call after a
+// thread's first use).
+uint32_t osCurrentThreadId();
 
 // ---------------------------------------------------------------- events and waits
 
@@ -103,15 +87,31 @@ void osCloseHandle(OsHandle handle);
 // ---------------------------------------------------------------- threads
 
 // A platform thread. Created by osThreadCreate, released by osThreadClose.
+//
+// How a thread ends matters at unload: once a library's unload has begun
+// (Windows: the caller holds the loader lock), a new thread can never run,
+// and an ending thread cannot leave the system's thread exit. So every
+// thread of the library is joined with osThreadJoin, which never waits on
+// either, and no thread is created from then on (osStopCreatingThreads).
 struct OsThread;
 using OsThreadEntry = void (*)(void* arg);
 
 // Starts `entry(arg)` on a new thread with `stackSize` bytes of stack (0: the
 // platform default). With `suspended` the thread does not run until the first
 // osThreadResume. Null when the thread cannot be created (osLastError says
-// why). *threadId receives the platform's thread id when not null.
+// why), and always once osStopCreatingThreads(true) was called. *threadId
+// receives the platform's thread id when not null.
 OsThread* osThreadCreate(OsThreadEntry entry, void* arg, uint32_t stackSize, bool suspended,
                          uint32_t* threadId);
+
+// From now on (stop) or again (!stop) osThreadCreate refuses every thread;
+// the library's detach stops them, since a thread made then could never
+// run. Implemented once, in shared code (refusals.cpp).
+void osStopCreatingThreads(bool stop);
+bool osCreatingThreadsStopped();
+
+// The thread's platform id, as osThreadCreate reported it.
+uint32_t osThreadId(const OsThread* thread);
 
 // Resumes a thread once. Returns false when the platform refuses.
 bool osThreadResume(OsThread* thread);
@@ -131,18 +131,30 @@ bool osThreadGetPriority(OsThread* thread, int* priority);
 void osThreadDisableBoost(OsThread* thread);
 
 // Names the thread for debuggers and system tools where the platform can.
+// Makes no call into the system's loader (the look-up it needs is done
+// once, when the library is loaded).
 void osThreadSetDebugName(OsThread* thread, const char* name);
 
-// Waits until the thread's entry routine has returned or the thread was
-// terminated; true when it has ended within `timeoutMs` (kOsInfinite: no
-// limit). Safe to call from a library entry point: it does not wait on the
-// thread's system handle.
-bool osThreadWaitEnd(OsThread* thread, uint32_t timeoutMs);
+// Waits up to `timeoutMs` (kOsInfinite: no limit) until the thread runs no
+// code of the library any more, and true then; false while its entry
+// routine still runs. A thread that has not begun its entry routine never
+// begins it: it is stopped at once (one that cannot run at all is ended by
+// force). A thread whose entry routine has returned but which cannot finish
+// leaving (Windows: its exit waits for the loader lock, held during the
+// library's unload or by a host that calls from its own library entry) is
+// ended by force, as it has nothing left to do. Never waits on the loader.
+bool osThreadJoin(OsThread* thread, uint32_t timeoutMs);
+
+// True once the thread has begun its entry routine.
+bool osThreadEntered(const OsThread* thread);
 
 // Ends a thread by force. Windows: TerminateThread, the thread runs no
-// further code. POSIX: a deferred cancellation, so the thread ends at its
-// next cancellation point (a wait, a sleep, a socket call) and unwinds its
-// stack, releasing scoped locks; use osThreadWaitEnd to see it end.
+// further code; the locks it holds stay held (see ForceEndThread in
+// thread_end.h, which releases the runtime's). POSIX: a deferred
+// cancellation, so the thread ends at its next cancellation point (a wait,
+// a sleep, a socket call) and unwinds its stack, releasing scoped locks; a
+// thread that never reaches one cannot be ended. Use osThreadJoin to see it
+// gone.
 void osThreadTerminate(OsThread* thread);
 
 // Call first in a catch-all handler on a thread that may be ended by force:
@@ -151,8 +163,10 @@ void osThreadTerminate(OsThread* thread);
 // REQUIRES: called inside a catch handler.
 void osPassForcedUnwind();
 
-// Releases the thread record. A thread that has not ended is detached and
-// runs on by itself.
+// Releases the thread record. A thread that is still running (it could not
+// be joined, not even after osThreadTerminate) keeps its record, and the
+// library's code stays loaded for it (POSIX: the library is never unmapped
+// from then on), so that it never runs in freed or unmapped memory.
 void osThreadClose(OsThread* thread);
 
 // ---------------------------------------------------------------- registry (read only)
@@ -222,10 +236,11 @@ bool osRegistryIsFile();
 // is there (always true on Windows).
 void osRegistryLocation(char* out, size_t capacity, bool* exists);
 
-// Makes the next `count` creations of events (osEventCreate), locks
-// (osLockInit) and threads (osThreadCreate) fail as when the system is out
-// of resources, so that tests can reach the paths that handle it. 0 ends
-// it. Implemented once, in shared code (refusals.cpp).
+// Makes the next `count` creations of events (osEventCreate, hence the
+// runtime's locks too, which each need one), threads (osThreadCreate) and,
+// on Windows, socket wait events fail as when the system is out of
+// resources, so that tests can reach the paths that handle it. 0 ends it.
+// Implemented once, in shared code (refusals.cpp).
 void osRefuseCreations(int count);
 
 // ---------------------------------------------------------------- library entry

@@ -55,11 +55,6 @@ const char* taskNameGet(TASK_ID task);
 
 // The calling thread's task, -1 for a thread that is no task.
 TASK_ID taskSelf();
-// The calling thread's task name, null for a thread that is no task. A
-// task's own object lives while its thread runs, so this takes no lock: the
-// echo calls it with its own lock held, where a forced kill must not strand
-// the task list's locks, and where an assertion may already hold them.
-const char* taskSelfName();
 // The calling task's kill lock, null for a thread that is no task. Held
 // around an operation that a forced kill must not cut in two.
 class RESOURCE;

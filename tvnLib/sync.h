@@ -47,6 +47,13 @@ class EVENT : public SYNCOBJECT {
 
 // A recursive lock. `who` names the caller and `timeout` is accepted for the
 // interface's sake; both are ignored and Lock always waits.
+//
+// Built on an owner word and an event rather than the platform's critical
+// section, so that a lock whose holder was ended by force can be given back
+// (ReleaseAllOf): a thread ended that way never strands the runtime's
+// locks. Taking a free lock and releasing one without waiters are a few
+// atomic operations, without a system call. Every lock of the process is
+// in one list for ReleaseAllOf; construction and destruction change it.
 class CCRITICAL_SECTION {
  public:
   CCRITICAL_SECTION();
@@ -58,21 +65,32 @@ class CCRITICAL_SECTION {
   // Takes the lock within `waitMs` milliseconds (0: only when free now);
   // false when another thread held it all that time.
   bool TryLockFor(int32_t waitMs);
+  // REQUIRES: held by the calling thread.
   void Unlock();
-  // False when the system refused the lock.
-  bool Valid() const { return m_valid; }
-  // Makes the lock new and free, for a lock whose holder was ended by
-  // force. REQUIRES: no live thread holds it or waits for it.
-  void Reinitialise();
+  // False when the system refused the lock's event (the lock still works,
+  // waiting in short sleeps).
+  bool Valid() const { return m_wake != nullptr; }
 
   // Nested Lock calls of the holder not yet matched by Unlock; 0 when free.
   // Meaningful only to the holding thread.
   int32_t Depth() const { return m_depth; }
+  // The holding thread's id, 0 when free.
+  uint32_t Owner() const { return m_owner.load(std::memory_order_relaxed); }
+
+  // Frees every lock of the process still held by thread `threadId`, which
+  // was ended by force and runs no more; their waiters go on. Returns how
+  // many were held.
+  static int ReleaseAllOf(uint32_t threadId);
 
  private:
-  OsLockStorage m_cs;
+  bool Acquire(uint32_t self, uint32_t waitMs);
+
+  std::atomic<uint32_t> m_owner{0};
   int32_t m_depth = 0;
-  bool m_valid;
+  std::atomic<int32_t> m_waiters{0};
+  OsHandle m_wake;  // auto-reset: set when the lock is freed while someone waits
+  CCRITICAL_SECTION* m_prev = nullptr;  // the process's list of locks
+  CCRITICAL_SECTION* m_next = nullptr;
 };
 
 // The lockable base class of every shared runtime object.

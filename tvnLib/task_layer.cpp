@@ -78,14 +78,9 @@ TASK_ID taskSelf() {
   return value == nullptr ? kNoTask : reinterpret_cast<TASK_ID>(value);
 }
 
-const char* taskSelfName() {
-  const TASK_ID self = taskSelf();
-  return self == kNoTask ? nullptr : static_cast<CTASK*>(TaskOf(self))->GetName();
-}
-
 RESOURCE* taskSelfKillLock() {
   const TASK_ID self = taskSelf();
-  return self == kNoTask ? nullptr : &static_cast<CTASK*>(TaskOf(self))->m_killLock;
+  return self == kNoTask ? nullptr : &CTASK::FromId(self)->m_killLock;
 }
 
 void taskSelfSet(TASK_ID task) {
@@ -99,6 +94,6 @@ void taskSleep(int32_t ticks) {
 
 void taskDebugName(TASK_ID task) {
   if (task == kNoTask) return;
-  CTASK* t = static_cast<CTASK*>(TaskOf(task));
+  CTASK* t = CTASK::FromId(task);
   osThreadSetDebugName(t->m_hThread, t->GetName());
 }

@@ -68,14 +68,14 @@ int UDPBASE::Open() {
 }
 
 void UDPBASE::Close() {
-  const OsSocket s = m_socket.exchange(kOsInvalidSocket, std::memory_order_acq_rel);
+  const OsSocket s = m_socket.exchange(kOsInvalidSocket);
   if (s == kOsInvalidSocket) return;
   m_memberships.DropAll(s);
   // Waits and sends in other threads end now; the handle is closed once
   // they have let go of it.
   osSocketWake(s);
   const uint32_t start = osTickCountMs();
-  while (m_users.load(std::memory_order_acquire) > 0 && osTickCountMs() - start < kCloseWaitMs) osSleepMs(1);
+  while (m_users.load() > 0 && osTickCountMs() - start < kCloseWaitMs) osSleepMs(1);
   osSocketClose(s);
 }
 
@@ -133,15 +133,17 @@ int UDPBASE::JoinGroup(const MEMBERSHIP& membership) { return m_memberships.Add(
 
 template <typename Call>
 int UDPBASE::InUse(int64_t timeoutUs, const char* who, int closed, Call call) {
-  const SocketUse use(this);
-  const OsSocket s = use.Socket();
-  if (s == kOsInvalidSocket) return closed;
+  // The kill lock first: a task killed while it waits for that lock holds
+  // nothing of the socket yet.
   CTASK* task = nullptr;
   if (timeoutUs >= 0) {
     const TASK_ID self = taskSelf();
-    if (self != kNoTask) task = reinterpret_cast<CTASK*>(self);
+    if (self != kNoTask) task = CTASK::FromId(self);
   }
   RESOURCE_LOCK killLock(task != nullptr ? &task->m_killLock : nullptr, who);
+  const SocketUse use(this);
+  const OsSocket s = use.Socket();
+  if (s == kOsInvalidSocket) return closed;
   return call(s);
 }
 

@@ -106,11 +106,14 @@ class UDPBASE {
   // holder (bounded: a thread killed inside one never lets go).
   class SocketUse {
    public:
+    // Sequentially consistent with Close (which invalidates the socket,
+    // then reads the count): either Close sees this use, or this use sees
+    // the socket invalid.
     explicit SocketUse(UDPBASE* base) : m_base(base) {
-      m_base->m_users.fetch_add(1, std::memory_order_acq_rel);
-      m_socket = m_base->Socket();
+      m_base->m_users.fetch_add(1);
+      m_socket = m_base->m_socket.load();
     }
-    ~SocketUse() { m_base->m_users.fetch_sub(1, std::memory_order_acq_rel); }
+    ~SocketUse() { m_base->m_users.fetch_sub(1); }
     SocketUse(const SocketUse&) = delete;
     SocketUse& operator=(const SocketUse&) = delete;
     OsSocket Socket() const { return m_socket; }

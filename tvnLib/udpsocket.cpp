@@ -51,8 +51,7 @@ int UDPSENDER::SendTo(const void* data, int length, const IPADDRESS& destination
   } else {
     CTASK* task = nullptr;
     const TASK_ID self = taskSelf();
-    if (self != kNoTask && reinterpret_cast<CTASK*>(self)->m_state == kTaskRunning)
-      task = reinterpret_cast<CTASK*>(self);
+    if (self != kNoTask && CTASK::FromId(self)->m_state == kTaskRunning) task = CTASK::FromId(self);
     {
       RESOURCE_LOCK killLock(task != nullptr ? &task->m_killLock : nullptr, "UDPSENDER::SendTo");
       result = osSendTo(s, data, length, &destination);

@@ -74,7 +74,7 @@ void AllocationFigures(int frames) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   DMX_SNIFFER* sniffer = FindPortMap(kConsole)->Sniffer.load();
-  const uint32_t decodedBefore = sniffer->m_decoded;
+  const uint32_t decodedBefore = sniffer->Stats().m_decoded;
 
   // Datagrams streamed and read as the host reads them.
   const uint64_t before = g_allocations;
@@ -86,10 +86,10 @@ void AllocationFigures(int frames) {
     }
   }
   const auto sent = BenchClock::now();
-  while (sniffer->m_decoded - decodedBefore < stream.size() && UsSince(sent) < 2e6)
+  while (sniffer->Stats().m_decoded - decodedBefore < stream.size() && UsSince(sent) < 2e6)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const uint64_t perStream = g_allocations - before;
-  const uint32_t decoded = sniffer->m_decoded - decodedBefore;
+  const uint32_t decoded = sniffer->Stats().m_decoded - decodedBefore;
 
   // Heartbeats only: five of them, nothing else happening.
   const uint64_t beatsBefore = g_allocations;

@@ -168,9 +168,9 @@ TEST_F(Flood, AMillionHostileDatagramsAreCountedByReasonAndLeaveTheLevelsRight) 
   // for: a datagram that never arrived would show as a shortfall.
   const int dmxCount = Scaled(1000000, 10000);
   uint64_t sent[kKinds] = {};
-  auto arrived = [&] { return sniffer->m_received.load() - sniffer->Dropped(DmxDrop::OtherGroup); };
+  auto arrived = [&] { return sniffer->Stats().m_received.load() - sniffer->Stats().Dropped(DmxDrop::OtherGroup); };
   const uint32_t arrivedBefore = arrived();
-  const uint32_t decodedBefore = sniffer->m_decoded.load();
+  const uint32_t decodedBefore = sniffer->Stats().m_decoded.load();
   const auto dmxStart = Clock::now();
   for (int i = 0; i < dmxCount; ++i) {
     if (i % 1024 == 1023) deck[random() % deck.size()] = DmxDatagram(random, PickKind(random, false));
@@ -180,18 +180,18 @@ TEST_F(Flood, AMillionHostileDatagramsAreCountedByReasonAndLeaveTheLevelsRight) 
     if (i % 256 == 255 || i == dmxCount - 1) {
       const uint64_t expected = arrivedBefore + static_cast<uint64_t>(i + 1) - sent[OtherGroup];
       ASSERT_TRUE(Reaches(arrived, expected)) << arrived() << " of " << expected << " arrived after " << i + 1 << " sent; "
-                                              << sniffer->m_received.load() << " received";
+                                              << sniffer->Stats().m_received.load() << " received";
     }
   }
   const int64_t dmxMs = MsSince(dmxStart);
-  EXPECT_EQ(sniffer->Dropped(DmxDrop::NotDmxDataNew), sent[Garbage] + sent[BadHeader]);
-  EXPECT_EQ(sniffer->Dropped(DmxDrop::Oversize), sent[Oversize]);
+  EXPECT_EQ(sniffer->Stats().Dropped(DmxDrop::NotDmxDataNew), sent[Garbage] + sent[BadHeader]);
+  EXPECT_EQ(sniffer->Stats().Dropped(DmxDrop::Oversize), sent[Oversize]);
   // A random payload decodes whole now and then; most are broken.
-  EXPECT_EQ(sniffer->Dropped(DmxDrop::Malformed) + sniffer->m_decoded.load() - decodedBefore, sent[BadBody]);
-  EXPECT_GT(sniffer->Dropped(DmxDrop::Malformed), sent[BadBody] / 2);
+  EXPECT_EQ(sniffer->Stats().Dropped(DmxDrop::Malformed) + sniffer->Stats().m_decoded.load() - decodedBefore, sent[BadBody]);
+  EXPECT_GT(sniffer->Stats().Dropped(DmxDrop::Malformed), sent[BadBody] / 2);
   // Where the platform delivers every group joined on the port, another
   // console's datagrams reach the receiver and are passed over.
-  const uint64_t others = sniffer->Dropped(DmxDrop::OtherGroup);
+  const uint64_t others = sniffer->Stats().Dropped(DmxDrop::OtherGroup);
   EXPECT_TRUE(others == 0 || others == sent[OtherGroup]) << others;
 
   // The control port, the same way.
@@ -239,8 +239,8 @@ TEST_F(Flood, AMillionHostileDatagramsAreCountedByReasonAndLeaveTheLevelsRight) 
   std::printf("flood: %d DMX datagrams in %lld ms (not DMX_DATA_NEW %u, malformed %u, decoded %u, oversize %u, "
               "other group %llu of %llu); %d control datagrams in %lld ms (signature %u, other type %llu, other "
               "group %llu of %llu); RSS %lld -> %lld KiB\n",
-              dmxCount, static_cast<long long>(dmxMs), sniffer->Dropped(DmxDrop::NotDmxDataNew),
-              sniffer->Dropped(DmxDrop::Malformed), sniffer->m_decoded.load(), sniffer->Dropped(DmxDrop::Oversize),
+              dmxCount, static_cast<long long>(dmxMs), sniffer->Stats().Dropped(DmxDrop::NotDmxDataNew),
+              sniffer->Stats().Dropped(DmxDrop::Malformed), sniffer->Stats().m_decoded.load(), sniffer->Stats().Dropped(DmxDrop::Oversize),
               static_cast<unsigned long long>(others), static_cast<unsigned long long>(sent[OtherGroup]),
               controlCount, static_cast<long long>(controlMs), session->ControlDrops(ControlDrop::Signature),
               static_cast<unsigned long long>(otherTypes), static_cast<unsigned long long>(otherControl),

@@ -38,3 +38,8 @@ int64_t ResidentBytes();
 int OpenDescriptors();
 // The threads of this process; -1 when they cannot be counted.
 int ThreadCount();
+
+// Runs `program` with `arguments` and waits up to `timeoutMs` for it: its
+// exit code, -2 when it had to be killed after the time, -1 when it could
+// not be started.
+int RunProgram(const std::string& program, const std::string& arguments, int timeoutMs);

@@ -8,6 +8,11 @@
 
 #include "tvnLib/os.h"
 
+// In a program that a test starts: reads the settings the test wrote (on
+// Windows the test process's registry keys are redirected; POSIX passes the
+// settings file in the environment already).
+void UseParentTestRegistry();
+
 class TestRegistry {
  public:
   TestRegistry();

@@ -1,13 +1,15 @@
 // The echo on POSIX: there is no window; when the "echo" setting opens the
-// echo, every stored line is also written to standard error. The ring, its
-// prefix, cut and wrap are the same as on Windows (echo.cpp).
+// echo, every stored line is also written to standard error, when standard
+// error can take it at once: a host whose standard error is a pipe that
+// nobody reads loses the lines, never a thread. The ring, its prefix, cut
+// and wrap are the same as on Windows (echo.cpp).
 #include <pthread.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 
 #include "../echo.h"
+#include "stderr_line.h"
 
 namespace {
 // The "window": a line sink that is open between EchoCreate and EchoDestroy.
@@ -35,13 +37,13 @@ int EchoDestroy() {
 
 void OsEchoLineStored(const EchoLine& line) {
   if (!g_sinkOpen) return;
-  // A task cancelled while it writes must not stop inside the stream.
+  // A task cancelled while it writes must not stop inside the write.
   int oldState;
   pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
   char text[kEchoTextSize + 1];
   const size_t n = strnlen(line.text, kEchoTextSize);
   std::memcpy(text, line.text, n);
   text[n] = '\n';
-  std::fwrite(text, 1, n + 1, stderr);
+  WriteStderrLineNow(text, n + 1);
   pthread_setcancelstate(oldState, &oldState);
 }

@@ -12,8 +12,9 @@
 //   next cancellation point (a wait, a sleep, a socket call) and unwinds,
 //   so the locks it holds through scoped guards are released and later
 //   tasks never dead-lock on them. A thread that never reaches a
-//   cancellation point cannot be ended; its owner waits for it rather than
-//   free memory under it.
+//   cancellation point cannot be ended: its record, and the library's code
+//   (which is never unloaded from then on), stay for it.
+#include <dlfcn.h>
 #include <errno.h>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -32,6 +33,13 @@
 #include "../tvn_assert.h"
 #include "deadline.h"
 
+namespace {
+enum Stage : int { kCreated, kEntered, kCancelled };
+}  // namespace
+
+// Owned by the thread that created it (osThreadClose releases it); the
+// thread itself reads it until it has ended, and the owner joins the
+// thread before releasing it.
 struct OsThread {
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
   pthread_cond_t cond;  // on the monotonic clock: a clock step changes no wait
@@ -40,30 +48,23 @@ struct OsThread {
   bool idKnown = false;
   bool released = false;  // the start gate is open
   bool ended = false;
+  bool joined = false;    // owner only
   int priority = 0;
+  std::atomic<int> stage{kCreated};
   OsThreadEntry entry = nullptr;
   void* arg = nullptr;
-  std::atomic<int> refs{2};
 };
 
 namespace {
 
-void Release(OsThread* t) {
-  if (t->refs.fetch_sub(1) != 1) return;
-  pthread_cond_destroy(&t->cond);
-  pthread_mutex_destroy(&t->mutex);
-  delete t;
-}
-
-// Marks the thread ended and drops its reference; runs on normal return and
-// when a cancellation unwinds the thread.
+// Marks the thread ended; runs on normal return and when a cancellation
+// unwinds the thread.
 void MarkEnded(void* p) {
   OsThread* t = static_cast<OsThread*>(p);
   pthread_mutex_lock(&t->mutex);
   t->ended = true;
   pthread_cond_broadcast(&t->cond);
   pthread_mutex_unlock(&t->mutex);
-  Release(t);
 }
 
 void* ThreadMain(void* p) {
@@ -76,12 +77,29 @@ void* ThreadMain(void* p) {
   pthread_cond_broadcast(&t->cond);
   while (!t->released) pthread_cond_wait(&t->cond, &t->mutex);
   pthread_mutex_unlock(&t->mutex);
-  pthread_cleanup_push(MarkEnded, t);
-  pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &oldState);
-  t->entry(t->arg);
-  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
-  pthread_cleanup_pop(1);
+  int expected = kCreated;
+  if (t->stage.compare_exchange_strong(expected, kEntered)) {
+    pthread_cleanup_push(MarkEnded, t);
+    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &oldState);
+    t->entry(t->arg);
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
+    pthread_cleanup_pop(1);
+  } else {
+    MarkEnded(t);
+  }
   return nullptr;
+}
+
+// How long the system's own part of a thread's end may take once its
+// entry routine has returned.
+constexpr uint32_t kLeaveMs = 2000;
+
+// Keeps the library that holds this code mapped for the rest of the process
+// (a no-op for a program's own code).
+void KeepLibraryLoaded() {
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&ThreadMain), &info) != 0 && info.dli_fname != nullptr)
+    dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
 }
 
 int NiceOf(int priority) {
@@ -94,7 +112,7 @@ int NiceOf(int priority) {
 
 OsThread* osThreadCreate(OsThreadEntry entry, void* arg, uint32_t stackSize, bool suspended,
                          uint32_t* threadId) {
-  if (CreationRefused()) {
+  if (ThreadCreationRefused()) {
     errno = EAGAIN;
     return nullptr;
   }
@@ -169,10 +187,26 @@ void osThreadSetDebugName(OsThread* t, const char* name) {
   pthread_setname_np(t->thread, shortName);
 }
 
-bool osThreadWaitEnd(OsThread* t, uint32_t timeoutMs) {
-  if (t == nullptr) return true;
+bool osThreadEntered(const OsThread* t) { return t != nullptr && t->stage.load() == kEntered; }
+
+uint32_t osThreadId(const OsThread* t) { return t != nullptr ? static_cast<uint32_t>(t->kernelId) : 0; }
+
+uint32_t osCurrentThreadId() {
+  static thread_local uint32_t id = static_cast<uint32_t>(syscall(SYS_gettid));
+  return id;
+}
+
+bool osThreadJoin(OsThread* t, uint32_t timeoutMs) {
+  if (t == nullptr || t->joined) return true;
   const timespec deadline = DeadlineAfter(timeoutMs, CLOCK_MONOTONIC);
   pthread_mutex_lock(&t->mutex);
+  int expected = kCreated;
+  if (t->stage.compare_exchange_strong(expected, kCancelled)) {
+    // It will never run the entry routine: let it through its gate to end.
+    t->released = true;
+    pthread_cond_broadcast(&t->cond);
+    timeoutMs = kOsInfinite;
+  }
   while (!t->ended) {
     const int rc = timeoutMs == kOsInfinite ? pthread_cond_wait(&t->cond, &t->mutex)
                                             : pthread_cond_timedwait(&t->cond, &t->mutex, &deadline);
@@ -180,11 +214,16 @@ bool osThreadWaitEnd(OsThread* t, uint32_t timeoutMs) {
   }
   const bool ended = t->ended;
   pthread_mutex_unlock(&t->mutex);
-  return ended;
+  if (!ended) return false;
+  // Only the C library's own end of the thread is left: once joined, the
+  // thread runs nothing of the library, which may then be unloaded.
+  const timespec leave = DeadlineAfter(kLeaveMs, CLOCK_REALTIME);
+  t->joined = pthread_timedjoin_np(t->thread, nullptr, &leave) == 0;
+  return t->joined;
 }
 
 void osThreadTerminate(OsThread* t) {
-  if (t == nullptr) return;
+  if (t == nullptr || t->joined) return;
   pthread_mutex_lock(&t->mutex);
   const bool ended = t->ended;
   pthread_mutex_unlock(&t->mutex);
@@ -205,8 +244,16 @@ __attribute__((no_sanitize("null"))) void osPassForcedUnwind() {
 
 void osThreadClose(OsThread* t) {
   if (t == nullptr) return;
-  pthread_detach(t->thread);
-  Release(t);
+  if (!t->joined) {
+    // A thread that could not be ended keeps its record and the library's
+    // code under it for the rest of the process.
+    pthread_detach(t->thread);
+    KeepLibraryLoaded();
+    return;
+  }
+  pthread_cond_destroy(&t->cond);
+  pthread_mutex_destroy(&t->mutex);
+  delete t;
 }
 
 void OsTaskNameFault() { TVN_ASSERT_FAIL("FALSE", "tvnLib/POSIX/os_ctask.cpp", 108); }

@@ -1,4 +1,4 @@
-// POSIX implementation of the process, time, thread-local, lock, event,
+// POSIX implementation of the process, time, thread-local, event,
 // memory, library and interrupt parts of the platform contract (os.h).
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,8 +19,7 @@
 #include "../os.h"
 #include "../refusals.h"
 #include "deadline.h"
-
-static_assert(sizeof(pthread_mutex_t) <= sizeof(OsLockStorage), "mutex fits");
+#include "stderr_line.h"
 
 uint32_t osTickCountMs() {
   timespec now;
@@ -41,15 +41,14 @@ void osSleepMs(int32_t ms) {
   }
 }
 
-void osExitProcess(int code) {
-  std::fflush(stderr);
-  std::fflush(stdout);
-  _exit(code);
-}
+// Nothing is flushed: a stream that cannot take its data (a pipe nobody
+// reads) would keep the process from ending.
+void osExitProcess(int code) { _exit(code); }
 
 void osMessageBox(const char* text, const char* caption) {
-  std::fprintf(stderr, "%s: %s\n", caption, text);
-  std::fflush(stderr);
+  char line[1024];
+  const int n = std::snprintf(line, sizeof line, "%s: %s\n", caption, text);
+  if (n > 0) WriteStderrLineNow(line, std::min(static_cast<size_t>(n), sizeof line - 1));
 }
 
 uint32_t osLastError() { return static_cast<uint32_t>(errno); }
@@ -66,24 +65,6 @@ uint32_t osTlsAlloc() {
 void osTlsFree(uint32_t index) { pthread_key_delete(static_cast<pthread_key_t>(index)); }
 void osTlsSet(uint32_t index, void* value) { pthread_setspecific(static_cast<pthread_key_t>(index), value); }
 void* osTlsGet(uint32_t index) { return pthread_getspecific(static_cast<pthread_key_t>(index)); }
-
-namespace {
-pthread_mutex_t* Mutex(OsLockStorage* lock) { return reinterpret_cast<pthread_mutex_t*>(lock->bytes); }
-}  // namespace
-
-bool osLockInit(OsLockStorage* lock) {
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-  // A refused lock is still initialised, so that destroying it is safe.
-  const int rc = pthread_mutex_init(Mutex(lock), &attr);
-  pthread_mutexattr_destroy(&attr);
-  return rc == 0 && !CreationRefused();
-}
-void osLockDestroy(OsLockStorage* lock) { pthread_mutex_destroy(Mutex(lock)); }
-void osLockEnter(OsLockStorage* lock) { pthread_mutex_lock(Mutex(lock)); }
-bool osLockTryEnter(OsLockStorage* lock) { return pthread_mutex_trylock(Mutex(lock)) == 0; }
-void osLockLeave(OsLockStorage* lock) { pthread_mutex_unlock(Mutex(lock)); }
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Win32 implementation of the process, time, thread-local, lock, event,
+// Win32 implementation of the process, time, thread-local, event,
 // memory, library and interrupt parts of the platform contract (os.h).
 #include "win_common.h"
 
@@ -6,8 +6,6 @@
 
 #include "../os.h"
 #include "../refusals.h"
-
-static_assert(sizeof(CRITICAL_SECTION) <= sizeof(OsLockStorage), "critical section fits");
 
 uint32_t osTickCountMs() { return GetTickCount(); }
 
@@ -29,20 +27,6 @@ uint32_t osTlsAlloc() { return TlsAlloc(); }
 void osTlsFree(uint32_t index) { TlsFree(index); }
 void osTlsSet(uint32_t index, void* value) { TlsSetValue(index, value); }
 void* osTlsGet(uint32_t index) { return TlsGetValue(index); }
-
-namespace {
-CRITICAL_SECTION* Cs(OsLockStorage* lock) { return reinterpret_cast<CRITICAL_SECTION*>(lock->bytes); }
-}  // namespace
-
-// A refused lock is still initialised, so that destroying it is safe.
-bool osLockInit(OsLockStorage* lock) {
-  const bool made = InitializeCriticalSectionAndSpinCount(Cs(lock), 0) != 0;
-  return made && !CreationRefused();
-}
-bool osLockTryEnter(OsLockStorage* lock) { return TryEnterCriticalSection(Cs(lock)) != 0; }
-void osLockDestroy(OsLockStorage* lock) { DeleteCriticalSection(Cs(lock)); }
-void osLockEnter(OsLockStorage* lock) { EnterCriticalSection(Cs(lock)); }
-void osLockLeave(OsLockStorage* lock) { LeaveCriticalSection(Cs(lock)); }
 
 OsHandle osEventCreate(bool manualReset, bool initiallySet) {
   if (CreationRefused()) return nullptr;

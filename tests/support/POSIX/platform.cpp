@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <netinet/in.h>
@@ -87,4 +89,23 @@ int ThreadCount() {
     if (std::sscanf(line, "Threads: %d", &threads) == 1) break;
   std::fclose(f);
   return threads;
+}
+
+int RunProgram(const std::string& program, const std::string& arguments, int timeoutMs) {
+  const pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    execl("/bin/sh", "sh", "-c", ("exec '" + program + "' " + arguments).c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  for (int waited = 0;; waited += 5) {
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (waited >= timeoutMs) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      return -2;
+    }
+    usleep(5000);
+  }
 }

@@ -73,3 +73,5 @@ void TestRegistry::Clear() {
 }
 
 void UseEmptyTestRegistry() { setenv("PVTRIVANE_REGISTRY", "/nonexistent/pvtrivane-test.reg", 1); }
+
+void UseParentTestRegistry() {}

@@ -59,3 +59,24 @@ int ThreadCount() {
   CloseHandle(snapshot);
   return count;
 }
+
+int RunProgram(const std::string& program, const std::string& arguments, int timeoutMs) {
+  std::string line = "\"" + program + "\" " + arguments;
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return -1;
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, 5000);
+    code = static_cast<DWORD>(-2);
+  } else {
+    GetExitCodeProcess(process.hProcess, &code);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}

@@ -44,6 +44,15 @@ void UseEmptyTestRegistry() {
   RegCloseKey(machine);
 }
 
+void UseParentTestRegistry() {
+  HKEY user = CreateUnderTestRoot("user");
+  HKEY machine = CreateUnderTestRoot("machine");
+  RegOverridePredefKey(HKEY_CURRENT_USER, user);
+  RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine);
+  RegCloseKey(user);
+  RegCloseKey(machine);
+}
+
 TestRegistry::TestRegistry() : m_impl(new Impl) { UseEmptyTestRegistry(); }
 
 TestRegistry::~TestRegistry() {
