@@ -10,6 +10,7 @@
 #include "../tvnLib/ipaddress.h"
 #include "../tvnLib/os.h"
 #include "driver_settings.h"
+#include "library_version.h"
 #include "net_interfaces.h"
 #include "settings_store.h"
 
@@ -30,6 +31,7 @@ const char kUsage[] =
     "  --force                take an address that is no interface of this machine\n"
     "  --file PATH            write a .reg file there instead (for regedit, or another machine)\n"
     "  --registry FILE        the settings file the driver reads (Linux; default as the driver)\n"
+    "  --version              this program's build\n"
     "  --help                 this text\n"
     "\n"
     "Exit status 0, or 2 when a value is refused (nothing is written then).\n";
@@ -61,6 +63,9 @@ int main(int argc, char** argv) {
     auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
     if (arg == "--help") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("pvtrivane-config %s\n", ToolVersion());
       return 0;
     } else if (arg == "--list") {
       list = true;
