@@ -7,4 +7,7 @@
 add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
 if(WIN32)
   add_link_options(-Wl,--no-insert-timestamp)
+  # Release images leave out their symbols when linked: strip, run later,
+  # would write the time into them again.
+  add_link_options($<$<CONFIG:Release>:-s>)
 endif()

@@ -37,6 +37,12 @@ ManifestDPIAware true
 
 Name "PvTrivane ${VERSION}"
 OutFile "${OUTFILE}"
+; With a certificate (scripts/sign.sh), the installer and the uninstaller
+; inside it are signed as they are written.
+!ifdef SIGN
+  !finalize '"${SIGN}" "%1"'
+  !uninstfinalize '"${SIGN}" "%1"'
+!endif
 InstallDir "$PROGRAMFILES\PvTrivane"
 InstallDirRegKey HKLM "${INSTALL_KEY}" "ToolsFolder"
 BrandingText "PvTrivane ${VERSION}"
