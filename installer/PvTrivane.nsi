@@ -76,7 +76,7 @@ Var Console3
 
 !define MUI_PAGE_HEADER_TEXT "Previsa's driver folder"
 !define MUI_PAGE_HEADER_SUBTEXT "Where Previsa loads its protocol drivers from."
-!define MUI_DIRECTORYPAGE_TEXT_TOP "Choose the folder from which Previsa loads its protocol drivers: the folder that already holds Previsa's other driver DLLs, inside Previsa's installation folder. If you are not sure, look there for other driver DLLs, or ask whoever installed Previsa.$\r$\n$\r$\nOnly PvTrivane.dll goes there. The tools and this text go to $INSTDIR."
+!define MUI_DIRECTORYPAGE_TEXT_TOP "Choose the folder from which Previsa loads its protocol drivers: the folder that already holds Previsa's other driver DLLs, inside Previsa's installation folder. If you are not sure, look there for other driver DLLs, or ask whoever installed Previsa.$\r$\n$\r$\nOnly PvTrivane.dll goes there. The tools and the notes for technicians go to $INSTDIR."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Previsa's driver folder"
 !define MUI_DIRECTORYPAGE_VARIABLE $DriverDir
 !insertmacro MUI_PAGE_DIRECTORY
@@ -85,7 +85,7 @@ Page custom SettingsPage SettingsPageLeave
 
 !insertmacro MUI_PAGE_INSTFILES
 
-!define MUI_FINISHPAGE_TEXT "PvTrivane ${VERSION} is installed. Previsa loads it at its next start.$\r$\n$\r$\nWhen no levels arrive, run pvtrivane-diagnose in $INSTDIR: it says what is wrong and what to do."
+!define MUI_FINISHPAGE_TEXT "Previsa loads the driver at its next start.$\r$\n$\r$\nWhen no levels arrive, run pvtrivane-diagnose from the tools folder: it says what is wrong and what to do."
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\${TECH_TEXT}"
 !define MUI_FINISHPAGE_SHOWREADME_TEXT "Show the notes for technicians"
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED

@@ -40,26 +40,26 @@ Function SettingsPage
     ${EndIf}
   ${LoopUntil} $R0 == ""
 
-  ${NSD_CreateLabel} 0 46u 70u 10u "Consoles:"
+  ${NSD_CreateLabel} 0 46u 70u 10u "Console numbers:"
   Pop $0
-  ${NSD_CreateLabel} 72u 46u 26u 10u "Trivane1"
+  ${NSD_CreateLabel} 72u 46u 32u 10u "Trivane1"
   Pop $0
-  ${NSD_CreateNumber} 100u 44u 24u 12u "$Console1"
+  ${NSD_CreateNumber} 106u 44u 24u 12u "$Console1"
   Pop $Console1Field
-  ${NSD_CreateLabel} 136u 46u 26u 10u "Trivane2"
+  ${NSD_CreateLabel} 142u 46u 32u 10u "Trivane2"
   Pop $0
-  ${NSD_CreateNumber} 164u 44u 24u 12u "$Console2"
+  ${NSD_CreateNumber} 176u 44u 24u 12u "$Console2"
   Pop $Console2Field
-  ${NSD_CreateLabel} 200u 46u 26u 10u "Trivane3"
+  ${NSD_CreateLabel} 212u 46u 32u 10u "Trivane3"
   Pop $0
-  ${NSD_CreateNumber} 228u 44u 24u 12u "$Console3"
+  ${NSD_CreateNumber} 246u 44u 24u 12u "$Console3"
   Pop $Console3Field
 
-  ${NSD_CreateLabel} 0 66u 100% 10u "Previsa's program, for the firewall rule (empty: any program may receive on UDP 6007 and 9138):"
+  ${NSD_CreateLabel} 0 64u 100% 18u "Previsa's program, for the firewall rule (leave it empty to let any program receive on UDP 6007 and 9138):"
   Pop $0
-  ${NSD_CreateText} 0 78u 250u 12u "$HostProgram"
+  ${NSD_CreateText} 0 83u 250u 12u "$HostProgram"
   Pop $HostField
-  ${NSD_CreateBrowseButton} 254u 77u 46u 14u "Browse..."
+  ${NSD_CreateBrowseButton} 254u 82u 46u 14u "Browse..."
   Pop $0
   ${NSD_OnClick} $0 BrowseHostProgram
   ${IfNot} ${SectionIsSelected} ${SecFirewall}
@@ -67,7 +67,7 @@ Function SettingsPage
     EnableWindow $0 0
   ${EndIf}
 
-  ${NSD_CreateLabel} 0 100u 100% 30u "The settings are kept for the user who installs, under HKEY_CURRENT_USER\${SETTINGS_KEY}. Change them later with pvtrivane-config in the tools folder; the uninstaller keeps them unless you ask."
+  ${NSD_CreateLabel} 0 104u 100% 30u "The settings are kept for the user who installs, under HKEY_CURRENT_USER\${SETTINGS_KEY}. Change them later with pvtrivane-config in the tools folder; the uninstaller keeps them unless you ask."
   Pop $0
   nsDialogs::Show
 FunctionEnd
