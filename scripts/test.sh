@@ -13,6 +13,8 @@
 #   fuzz     each fuzz target for a bounded time (FUZZ_SECONDS each, 60)
 #   demo     the simulator and the test host against each other
 #   bench    scripts/bench.sh --short: every performance figure, briefly
+#   package  scripts/package.sh; the DLL rebuilt elsewhere, byte for byte; the
+#            installer under wine (silent, upgrade, uninstall; its pages seen)
 #
 # Usage: scripts/test.sh [stage ...]   (default: every stage, in this order)
 # Build folders: build/<stage>. Needs root only to install packages.
@@ -21,7 +23,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 STAGES=("$@")
-[ ${#STAGES[@]} -gt 0 ] || STAGES=(native tsan asan win32 win64 linux32 fuzz demo bench)
+[ ${#STAGES[@]} -gt 0 ] || STAGES=(native tsan asan win32 win64 linux32 fuzz demo bench package)
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 # The soak tests' length (storm duration, connection cycles, flood sizes);
 # the slower builds run a fraction of it.
@@ -38,7 +40,8 @@ log() { printf '\n=== %s  [%s]\n' "$*" "$(date +%H:%M:%S)"; }
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64
-          qemu-user g++-multilib tshark tcpdump xvfb imagemagick x11-utils xdotool)
+          qemu-user g++-multilib tshark tcpdump xvfb imagemagick x11-utils xdotool
+          nsis zip dpkg-dev)
 
 # Whether this machine runs 32-bit x86 programs: a tiny one, assembled and
 # linked here, must run and exit with its code. Some kernels are built
@@ -211,6 +214,32 @@ stage_demo() {
   pictures=$(grep '"channels":512' build/demo.json | grep -o '"levels":"[0-9a-f]*"' | sort -u | wc -l)
   echo "demo: $frames frames, $pictures different level pictures of universe 0"
   [ "$pictures" -gt 3 ]
+}
+
+# The release packages, made from nothing and tried as a user would.
+stage_package() {
+  ensure_wine32
+  scripts/package.sh
+  log "PvTrivane.dll built twice more, from copies of the sources in other folders"
+  tests/package/reproducible_test.sh build/package/win32/PvTrivane.dll
+  log "the installer under wine in a fresh prefix"
+  tests/package/installer_test.sh build/dist build/package/stage build/package/linux
+  log "the installer's pages on a virtual display (screenshots in build/package/installer-screens)"
+  tests/package/installer_screens.sh build/dist
+}
+
+# 32-bit wine, where this machine runs 32-bit programs (the installer test
+# falls back to wine64 elsewhere).
+ensure_wine32() {
+  [ -x /usr/lib/wine/wine ] || [ "$(id -u)" -ne 0 ] && return 0
+  printf '.globl _start\n_start: movl $1, %%eax\n movl $7, %%ebx\n int $0x80\n' > build/i386.s
+  as --32 build/i386.s -o build/i386.o && ld -m elf_i386 build/i386.o -o build/i386 || return 0
+  local status=0
+  build/i386 2> /dev/null || status=$?
+  [ $status -eq 7 ] || return 0
+  log "installing wine32:i386"
+  dpkg --add-architecture i386 && apt-get update -q &&
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends wine32:i386
 }
 
 ensure_packages

@@ -10,6 +10,7 @@
 #include "../tvnLib/ipaddress.h"
 #include "../tvnLib/os.h"
 #include "driver_settings.h"
+#include "library_version.h"
 #include "net_interfaces.h"
 #include "settings_store.h"
 
@@ -21,6 +22,7 @@ const char kUsage[] =
     "file on Linux, HKEY_CURRENT_USER on Windows).\n"
     "\n"
     "  --list                 this machine's IPv4 interfaces\n"
+    "  --addresses            the same, each line starting with its address (for installers)\n"
     "  --show                 the settings as the driver reads them (after any change)\n"
     "  --ip A.B.C.D           the interface that faces the consoles\n"
     "  --console1 N           console number of Trivane1, 1..31 (0 removes it); also\n"
@@ -30,6 +32,7 @@ const char kUsage[] =
     "  --force                take an address that is no interface of this machine\n"
     "  --file PATH            write a .reg file there instead (for regedit, or another machine)\n"
     "  --registry FILE        the settings file the driver reads (Linux; default as the driver)\n"
+    "  --version              this program's build\n"
     "  --help                 this text\n"
     "\n"
     "Exit status 0, or 2 when a value is refused (nothing is written then).\n";
@@ -54,7 +57,7 @@ void PrintInterfaces(FILE* to, const std::vector<NetInterface>& list) {
 
 int main(int argc, char** argv) {
   std::vector<RegChange> changes;
-  bool list = false, show = false, force = false;
+  bool list = false, show = false, force = false, addresses = false;
   std::string file, ip;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -62,8 +65,13 @@ int main(int argc, char** argv) {
     if (arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
+    } else if (arg == "--version") {
+      std::printf("pvtrivane-config %s\n", ToolVersion());
+      return 0;
     } else if (arg == "--list") {
       list = true;
+    } else if (arg == "--addresses") {
+      addresses = true;
     } else if (arg == "--show") {
       show = true;
     } else if (arg == "--force") {
@@ -101,7 +109,7 @@ int main(int argc, char** argv) {
       return Refuse("unknown option " + arg + " (see --help)");
     }
   }
-  if (!list && !show && changes.empty() && ip.empty()) {
+  if (!list && !addresses && !show && changes.empty() && ip.empty()) {
     std::fputs(kUsage, stdout);
     return 0;
   }
@@ -121,6 +129,9 @@ int main(int argc, char** argv) {
     std::printf("This machine's IPv4 interfaces:\n");
     PrintInterfaces(stdout, interfaces);
   }
+  for (const NetInterface& i : addresses ? interfaces : std::vector<NetInterface>())
+    std::printf("%s  %s (%s%s%s)\n", AddressText(i.address).c_str(), i.name.c_str(), i.up ? "up" : "down",
+                i.multicast ? ", multicast" : "", i.loopback ? ", this machine only" : "");
   if (!changes.empty()) {
     std::string where = file, error;
     const bool ok = file.empty() ? StoreSettings(changes, &where, &error)

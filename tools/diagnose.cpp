@@ -20,6 +20,7 @@
 #include "../tvnLib/lib_startup.h"
 #include "diagnosis.h"
 #include "group_watch.h"
+#include "library_version.h"
 #include "net_interfaces.h"
 
 namespace {
@@ -32,6 +33,9 @@ const char kUsage[] =
     "  --seconds S       how long to watch each console's DMX (default 3)\n"
     "  --json            one JSON object instead of plain words\n"
     "  --registry FILE   settings file to read (POSIX; default as the driver)\n"
+    "  --library PATH    the driver library whose build to report (default: the\n"
+    "                    installed one)\n"
+    "  --version         this program's build, and the driver library's\n"
     "  --help            this text\n"
     "\n"
     "Exit status 0 when every configured console streams, 1 otherwise.\n";
@@ -83,12 +87,17 @@ void Examine(std::vector<ConsoleReport>& consoles, GroupWatch* watch, double sec
 
 int main(int argc, char** argv) {
   double seconds = 3;
-  bool json = false;
+  bool json = false, version = false;
+  std::string library = InstalledLibrary(argv[0]);
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
+    } else if (arg == "--version") {
+      version = true;
+    } else if (arg == "--library" && i + 1 < argc) {
+      library = argv[++i];
     } else if (arg == "--json") {
       json = true;
     } else if (arg == "--seconds" && i + 1 < argc) {
@@ -100,6 +109,11 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (version) {
+    std::printf("pvtrivane-diagnose %s\ndriver library %s\n", ToolVersion(),
+                LibraryVersionText(ReadLibraryVersion(library)).c_str());
+    return 0;
+  }
   int major = 0;
   if (!osNetStartup(&major)) {
     std::fprintf(stderr, "pvtrivane-diagnose: sockets unavailable\n");
@@ -108,6 +122,8 @@ int main(int argc, char** argv) {
   LibStartup();
 
   Diagnosis d;
+  d.library = ReadLibraryVersion(library);
+  d.tool = ToolVersion();
   d.settings = ReadDriverSettings();
   d.interfaces = ListInterfaces();
   d.firewall = FirewallReport();

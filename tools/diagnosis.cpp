@@ -137,7 +137,11 @@ bool Diagnosis::AllStream() const {
 
 std::string DiagnosisText(const Diagnosis& d) {
   const Settings& s = d.settings;
-  std::string t = "PvTrivane diagnose\n\n";
+  std::string t = "PvTrivane diagnose " + d.tool + "\n\n";
+  t += "Driver library " + LibraryVersionText(d.library) + "\n";
+  if (!d.library.build.empty() && d.library.build != d.tool)
+    t += "  (another build than this program's: the checks below run this program's driver code)\n";
+  t += "\n";
   t += Format("Settings, read from %s%s:\n", s.source.c_str(), s.found ? "" : " (NOT FOUND: every value is missing)");
   t += SettingsText(s) + "\n";
   if (s.ipText.empty()) {
@@ -213,7 +217,10 @@ std::string DiagnosisText(const Diagnosis& d) {
 
 std::string DiagnosisJson(const Diagnosis& d) {
   const Settings& s = d.settings;
-  std::string j = "{\"settings\":{\"source\":" + Json(s.source) + Format(",\"found\":%s", s.found ? "true" : "false");
+  std::string j = "{\"tool\":" + Json(d.tool) + ",\"library\":{\"path\":" + Json(d.library.path) +
+                  Format(",\"exists\":%s", d.library.exists ? "true" : "false") +
+                  ",\"file_version\":" + Json(d.library.fileVersion) + ",\"build\":" + Json(d.library.build) + "}";
+  j += ",\"settings\":{\"source\":" + Json(s.source) + Format(",\"found\":%s", s.found ? "true" : "false");
   j += ",\"ip\":" + (s.ipText.empty() ? std::string("null") : Json(s.ipText));
   for (int i = 0; i < 3; ++i)
     j += Format(",\"Trivane%d\":", i + 1) + (s.consoleSet[i] ? Format("%u", s.consoleValue[i]) : "null");

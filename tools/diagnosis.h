@@ -8,6 +8,7 @@
 
 #include "driver_settings.h"
 #include "group_watch.h"
+#include "library_version.h"
 #include "net_interfaces.h"
 
 struct DMX_STATS;
@@ -39,6 +40,8 @@ struct ConsoleReport {
 };
 
 struct Diagnosis {
+  LibraryVersion library;  // the driver library that the host loads
+  std::string tool;        // this program's build, whose driver code runs the checks
   Settings settings;
   std::vector<NetInterface> interfaces;
   bool interfaceKnown = false;

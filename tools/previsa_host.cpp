@@ -12,6 +12,7 @@
 #include "../tvnLib/os.h"
 #include "autofocus_args.h"
 #include "driver_api.h"
+#include "library_version.h"
 
 namespace {
 
@@ -20,7 +21,8 @@ const char kUsage[] =
     "Loads the PvTrivane driver, detects and connects the configured consoles and\n"
     "polls their 64 ports, as Previsa does.\n"
     "\n"
-    "  --library PATH       the driver library (default: next to this program)\n"
+    "  --library PATH       the driver library (default: next to this program, else\n"
+    "                       the installed one)\n"
     "  --registry FILE      settings file for the driver (POSIX; on Windows import\n"
     "                       it with regedit)\n"
     "  --rate HZ            polls per second (default 40)\n"
@@ -35,6 +37,7 @@ const char kUsage[] =
     "  --blind SPOT:START:CH=LVL,CH=LVL,...   blind autofocus channel levels\n"
     "  --port P             port of the blind autofocus levels (default 0)\n"
     "  --selection SPOT:STATUS[:TYPE],...     blind autofocus selection\n"
+    "  --version            this program's build, and the driver library's\n"
     "  --help               this text\n";
 
 std::atomic<bool> g_stop{false};
@@ -55,13 +58,6 @@ std::string Hex(const uint8_t* bytes, size_t n) {
     text.push_back(digits[bytes[i] & 15]);
   }
   return text;
-}
-
-std::string DefaultLibrary(const char* argv0) {
-  std::string dir = argv0;
-  const size_t slash = dir.find_last_of("/\\");
-  dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash);
-  return dir + "/" PV_LIBRARY_FILE;
 }
 
 // Reads all ports of a console; true when any level changed.
@@ -125,7 +121,7 @@ void PrintView(const std::vector<Console>& consoles, uint64_t frame, int univers
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string library = DefaultLibrary(argv[0]);
+  std::string library = InstalledLibrary(argv[0]);
   std::string registry;
   double rate = 40;
   int universe = 0;
@@ -133,6 +129,7 @@ int main(int argc, char** argv) {
   double seconds = -1;
   bool view = false;
   bool connectOnly = false;
+  bool version = false;
   AutofocusRequest autofocus;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -147,6 +144,8 @@ int main(int argc, char** argv) {
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
+    } else if (arg == "--version") {
+      version = true;
     } else if (arg == "--library") {
       library = value();
     } else if (arg == "--registry") {
@@ -173,6 +172,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool json = (frames >= 0 || seconds >= 0) && !view;
+  const LibraryVersion loaded = ReadLibraryVersion(library);
+  if (version) {
+    std::printf("previsa-host %s\ndriver library %s\n", ToolVersion(), LibraryVersionText(loaded).c_str());
+    return loaded.build.empty() ? 1 : 0;
+  }
   if (!registry.empty() && !SetRegistryFile(registry)) {
     std::fprintf(stderr, "previsa-host: --registry works on POSIX only; import the file with regedit\n");
     return 2;
@@ -190,8 +194,8 @@ int main(int argc, char** argv) {
   api.GetVersionInfo(&major, &minor);
   const char* brand = nullptr;
   api.GetBrandingString(PM_BRAND_AUTH_STR, &brand);
-  std::fprintf(json ? stderr : stdout, "driver %u.%u caps 0x%x brand %s\n", major, minor, api.GetDriverCaps(),
-               brand != nullptr ? brand : "?");
+  std::fprintf(json ? stderr : stdout, "driver %u.%u caps 0x%x brand %s\ndriver library %s\n", major, minor,
+               api.GetDriverCaps(), brand != nullptr ? brand : "?", LibraryVersionText(loaded).c_str());
 
   static PDIList list;
   std::memset(&list, 0, sizeof list);

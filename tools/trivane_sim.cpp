@@ -11,6 +11,7 @@
 #include "../tvnLib/os.h"
 #include "../tvnLib/os_net.h"
 #include "console_sim.h"
+#include "library_version.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ const char kUsage[] =
     "  --reaccept-after MS  accept again this long after a shutdown\n"
     "  --seconds S          end after S seconds (default: run until Ctrl-C)\n"
     "  --quiet              do not print the heartbeats\n"
+    "  --version            this program's build\n"
     "  --help               this text\n"
     "\n"
     "While it runs: SIGUSR1 or the line \"s\" on standard input sends PD_SHUTDOWN,\n"
@@ -71,6 +73,9 @@ int main(int argc, char** argv) {
     };
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("trivane-sim %s\n", ToolVersion());
       return 0;
     } else if (arg == "--console") {
       options.console = static_cast<uint32_t>(std::atoi(value()));
