@@ -53,9 +53,8 @@ BareReceiver::BareReceiver(uint32_t group, uint16_t port) : m_socket(osUdpSocket
 BareReceiver::~BareReceiver() { osSocketClose(m_socket); }
 
 int BareReceiver::Receive(uint8_t* buffer) {
-  bool truncated = false;
-  uint32_t destination = 0;
-  const int n = osRecvFrom(m_socket, buffer, 2048, &truncated, &destination);
+  OsDatagram info;
+  const int n = osRecvFrom(m_socket, buffer, 2048, &info);
   return n > 0 ? n : 0;
 }
 

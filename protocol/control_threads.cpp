@@ -127,14 +127,13 @@ ControlIntent DrainControlSocket(PORTS* ports, OsSocket s, PD_PACKET* buffer, bo
     if (n > 0 && osSelect(s, false, 0) != 1) break;
     // A short datagram must not leave the previous packet's fields behind.
     std::memset(static_cast<void*>(buffer), 0, sizeof *buffer);
-    bool truncated = false;
-    uint32_t destination = 0;
-    if (osRecvFrom(s, buffer, kPdPacketSize, &truncated, &destination) < 0) {
+    OsDatagram info;
+    if (osRecvFrom(s, buffer, kPdPacketSize, &info) < 0) {
       if (!ports->Stopping()) EchoPrint("recv error %d", osNetLastError());
       *ok = false;
       break;
     }
-    const ControlIntent got = TakeControlDatagram(ports, *buffer, destination);
+    const ControlIntent got = TakeControlDatagram(ports, *buffer, info.destination);
     if (got != ControlIntent::None) intent = got;
   }
   if (ports->Stopping()) *ok = false;

@@ -96,12 +96,11 @@ int DMX_SNIFFER::ReceiveOne(int32_t timeoutMs, RR_PACKET** holder) {
     if (*holder == nullptr) return 0;
   }
   RR_PACKET* packet = *holder;
-  bool truncated = false;
-  uint32_t destination = 0;
+  OsDatagram info;
   // A datagram already queued is taken without a wait: a console's frame
   // arrives as a burst of datagrams, and each costs one system call.
   const int64_t waitUs = timeoutMs == -1 ? -1 : static_cast<int64_t>(timeoutMs) * 1000;
-  const int received = m_socket.ReceiveWithin(packet->Datagram(), kRrMaxDatagram, waitUs, &truncated, &destination);
+  const int received = m_socket.ReceiveWithin(packet->Datagram(), kRrMaxDatagram, waitUs, &info);
   m_lastPassFailed = received < 0;
   if (received < 1) return 0;
   DMX_STATS& stats = *m_stats;
@@ -109,9 +108,9 @@ int DMX_SNIFFER::ReceiveOne(int32_t timeoutMs, RR_PACKET** holder) {
   // Another console's group reaches this socket where the platform delivers
   // every group joined on the port; a datagram longer than the buffer was
   // cut and is never decoded.
-  if (destination != 0 && destination != m_groupAddr) {
+  if (info.destination != 0 && info.destination != m_groupAddr) {
     stats.Count(DmxDrop::OtherGroup);
-  } else if (truncated) {
+  } else if (info.truncated) {
     stats.Count(DmxDrop::Oversize);
   } else if (!RrAcceptDmxDataNew(packet->Datagram(), received)) {
     stats.Count(DmxDrop::NotDmxDataNew);

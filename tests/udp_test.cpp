@@ -222,8 +222,7 @@ TEST(UdpSocket, ReceivesWaitForDataTheirLimitOrAWakeAndNeverForAGoneDatagram) {
   UDPSOCKET sender(0, 0, 1);
   const IPADDRESS to(45005, kLoopback);
   char buffer[64];
-  bool truncated = false;
-  uint32_t destination = 0;
+  OsDatagram info;
   using Clock = std::chrono::steady_clock;
   auto ms = [](Clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
@@ -242,9 +241,9 @@ TEST(UdpSocket, ReceivesWaitForDataTheirLimitOrAWakeAndNeverForAGoneDatagram) {
 
   ASSERT_EQ(sender.SendTo("xyz", 3, to), 3);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(receiver.ReceiveWithin(buffer, sizeof buffer, 1000000, &truncated, &destination), 3);
+  EXPECT_EQ(receiver.ReceiveWithin(buffer, sizeof buffer, 1000000, &info), 3);
   auto start = Clock::now();
-  EXPECT_EQ(receiver.ReceiveWithin(buffer, sizeof buffer, 200000, &truncated, &destination), 0);
+  EXPECT_EQ(receiver.ReceiveWithin(buffer, sizeof buffer, 200000, &info), 0);
   EXPECT_GE(ms(start), 150);
   EXPECT_LT(ms(start), 1500);
 
@@ -253,7 +252,7 @@ TEST(UdpSocket, ReceivesWaitForDataTheirLimitOrAWakeAndNeverForAGoneDatagram) {
     osSocketWake(receiver.Socket());
   });
   start = Clock::now();
-  EXPECT_LE(receiver.ReceiveWithin(buffer, sizeof buffer, 5000000, &truncated, &destination), 0);
+  EXPECT_LE(receiver.ReceiveWithin(buffer, sizeof buffer, 5000000, &info), 0);
   EXPECT_LT(ms(start), 1000) << "the wake did not end the receive";
   waker.join();
 }

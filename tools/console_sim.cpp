@@ -148,11 +148,10 @@ void ConsoleSimulator::ReceiveLoop() {
       SendAccept();
     }
     if (osSelect(m_receiveSocket, false, 100000) != 1) continue;
-    bool truncated = false;
-    uint32_t destination = 0;
-    const int n = osRecvFrom(m_receiveSocket, buffer, sizeof buffer, &truncated, &destination);
+    OsDatagram info;
+    const int n = osRecvFrom(m_receiveSocket, buffer, sizeof buffer, &info);
     if (n <= 0 || !m_running) continue;
-    if (destination != 0 && destination != m_controlGroup) continue;
+    if (info.destination != 0 && info.destination != m_controlGroup) continue;
     SimControlPacket packet;
     packet.length = n;
     packet.bytes.assign(buffer, buffer + n);

@@ -108,12 +108,11 @@ void GroupWatch::Loop(OsSocket s, bool dmx, int first, int last) {
   uint8_t buffer[2048];
   while (m_running) {
     if (osSelect(s, false, 200000) != 1) continue;
-    bool truncated = false;
-    uint32_t destination = 0;
-    const int n = osRecvFrom(s, buffer, sizeof buffer, &truncated, &destination);
+    OsDatagram info;
+    const int n = osRecvFrom(s, buffer, sizeof buffer, &info);
     // Where every socket on the port hears every group joined on it (not
     // Linux), each socket counts only its own consoles.
-    const int console = ConsoleOf(destination, dmx);
+    const int console = ConsoleOf(info.destination, dmx);
     if (n < 0 || console < first || console > last) continue;
     std::lock_guard<std::mutex> lock(m_lock);
     GroupTraffic& t = m_traffic[console];
@@ -126,7 +125,7 @@ void GroupWatch::Loop(OsSocket s, bool dmx, int first, int last) {
       ++t.control[type <= 6 ? type : 0];
       continue;
     }
-    const DmxVerdict verdict = truncated ? DmxVerdict::Length : Judge(buffer, n);
+    const DmxVerdict verdict = info.truncated ? DmxVerdict::Length : Judge(buffer, n);
     ++t.dmx[static_cast<int>(verdict)];
     if (verdict != DmxVerdict::Accepted || n < kRrHeaderSize + 12) continue;
     for (int g = 0; g < 8; ++g)

@@ -65,11 +65,17 @@ int osBind(OsSocket s, const void* addr);
 // (POSIX does not use select and its FD_SETSIZE limit).
 int osSelect(OsSocket s, bool write, int64_t timeoutUs);
 
+// What the system tells of one received datagram.
+struct OsDatagram {
+  bool truncated = false;    // it was longer than the buffer, and cut
+  uint32_t destination = 0;  // the address it was sent to (osReportDestination set on the socket), else 0
+  uint32_t source = 0;       // the sender's address, network order
+  uint16_t sourcePort = 0;   // the sender's port, host order
+};
+
 // Receives one datagram into buf[0..capacity). Returns its length (at most
-// capacity), or -1. *truncated says whether the datagram was longer than
-// capacity; *destination receives the address it was sent to when
-// osReportDestination was set on the socket, else 0.
-int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination);
+// capacity), or -1; *info tells the rest.
+int osRecvFrom(OsSocket s, void* buf, int capacity, OsDatagram* info);
 
 // Receives one datagram as osRecvFrom does, waiting for it no longer than
 // the socket's receive timeout (OsSockOpt::ReceiveTimeoutMs; none unless
@@ -78,7 +84,7 @@ int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* d
 // (Windows). One system call per datagram on POSIX, a wait and a receive
 // being the same call.
 // REQUIRES: the socket is in blocking mode.
-int osReceive(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination);
+int osReceive(OsSocket s, void* buf, int capacity, OsDatagram* info);
 
 // Plain receive of up to `capacity` bytes; a longer datagram is cut.
 int osRecv(OsSocket s, void* buf, int capacity);

@@ -154,9 +154,8 @@ int UDPBASE::WaitReady(bool write, int64_t timeoutUs, const char* who) {
   return result > 0 ? 1 : 0;
 }
 
-int UDPBASE::ReceiveWithin(void* buf, int capacity, int64_t timeoutUs, bool* truncated, uint32_t* destination) {
-  *truncated = false;
-  *destination = 0;
+int UDPBASE::ReceiveWithin(void* buf, int capacity, int64_t timeoutUs, OsDatagram* info) {
+  *info = OsDatagram{};
   const int n = InUse(timeoutUs, "UDPBASE::ReceiveWithin", -1, [&](OsSocket s) {
     // The limit lives on the socket; it changes only when the caller's does.
     if (timeoutUs != m_receiveTimeoutUs) {
@@ -165,7 +164,7 @@ int UDPBASE::ReceiveWithin(void* buf, int capacity, int64_t timeoutUs, bool* tru
         return -1;
       m_receiveTimeoutUs = timeoutUs;
     }
-    return osReceive(s, buf, capacity, truncated, destination);
+    return osReceive(s, buf, capacity, info);
   });
   return IsOpen() ? n : -1;
 }

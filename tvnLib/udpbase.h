@@ -91,9 +91,8 @@ class UDPBASE {
   // One datagram into buf[0..capacity), waiting up to `timeoutUs` (< 0:
   // without limit) as WaitReady does, in one call where the platform can.
   // Its length, 0 when none came in time, -1 on failure; at once (0 or -1)
-  // when the socket is closed or woken. *truncated and *destination as
-  // osRecvFrom.
-  int ReceiveWithin(void* buf, int capacity, int64_t timeoutUs, bool* truncated, uint32_t* destination);
+  // when the socket is closed or woken. *info as osRecvFrom.
+  int ReceiveWithin(void* buf, int capacity, int64_t timeoutUs, OsDatagram* info);
 
  protected:
   // Runs `call(socket)` while holding the socket open and, for a wait with a

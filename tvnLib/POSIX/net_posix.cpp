@@ -89,9 +89,8 @@ int osSelect(OsSocket s, bool write, int64_t timeoutUs) {
 namespace {
 
 // One recvmsg with the destination address (IP_PKTINFO) read off it.
-int RecvMsg(int fd, void* buf, int capacity, int flags, bool* truncated, uint32_t* destination) {
-  *truncated = false;
-  *destination = 0;
+int RecvMsg(int fd, void* buf, int capacity, int flags, OsDatagram* info) {
+  *info = OsDatagram{};
   sockaddr_in from;
   iovec data{buf, static_cast<size_t>(capacity)};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
@@ -105,12 +104,14 @@ int RecvMsg(int fd, void* buf, int capacity, int flags, bool* truncated, uint32_
   msg.msg_controllen = sizeof control;
   const ssize_t n = recvmsg(fd, &msg, flags);
   if (n < 0) return -1;
-  if ((msg.msg_flags & MSG_TRUNC) != 0) *truncated = true;
+  if ((msg.msg_flags & MSG_TRUNC) != 0) info->truncated = true;
+  info->source = from.sin_addr.s_addr;
+  info->sourcePort = ntohs(from.sin_port);
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
     if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-      in_pktinfo info;
-      std::memcpy(&info, CMSG_DATA(c), sizeof info);
-      *destination = info.ipi_addr.s_addr;
+      in_pktinfo pktinfo;
+      std::memcpy(&pktinfo, CMSG_DATA(c), sizeof pktinfo);
+      info->destination = pktinfo.ipi_addr.s_addr;
     }
   }
   return static_cast<int>(n);
@@ -118,14 +119,12 @@ int RecvMsg(int fd, void* buf, int capacity, int flags, bool* truncated, uint32_
 
 }  // namespace
 
-int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination) {
-  return RecvMsg(Fd(s), buf, capacity, 0, truncated, destination);
-}
+int osRecvFrom(OsSocket s, void* buf, int capacity, OsDatagram* info) { return RecvMsg(Fd(s), buf, capacity, 0, info); }
 
-int osReceive(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination) {
+int osReceive(OsSocket s, void* buf, int capacity, OsDatagram* info) {
   // Blocking, with the socket's own time limit: the kernel's plain timer,
   // where a poll first would arm a high-resolution one for every datagram.
-  const int n = RecvMsg(Fd(s), buf, capacity, 0, truncated, destination);
+  const int n = RecvMsg(Fd(s), buf, capacity, 0, info);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
   return n;
 }

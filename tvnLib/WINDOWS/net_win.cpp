@@ -108,23 +108,28 @@ int osSelect(OsSocket s, bool write, int64_t timeoutUs) {
   }
 }
 
-int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination) {
-  *truncated = false;
-  *destination = 0;
+int osRecvFrom(OsSocket s, void* buf, int capacity, OsDatagram* info) {
+  *info = OsDatagram{};
+  sockaddr_in from;
+  std::memset(&from, 0, sizeof from);
+  const auto tellSender = [&] {
+    info->source = from.sin_addr.s_addr;
+    info->sourcePort = ntohs(from.sin_port);
+  };
   LPFN_WSARECVMSG recvMsg = g_recvMsg.load();
   if (recvMsg == nullptr) {
-    sockaddr_in from;
     int fromLen = sizeof from;
     const int n = recvfrom(Sock(s), static_cast<char*>(buf), capacity, 0,
                            reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n == SOCKET_ERROR) {
       if (WSAGetLastError() != WSAEMSGSIZE) return -1;
-      *truncated = true;
+      info->truncated = true;
+      tellSender();
       return capacity;
     }
+    tellSender();
     return n;
   }
-  sockaddr_in from;
   char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))];
   WSABUF data{static_cast<ULONG>(capacity), static_cast<char*>(buf)};
   WSAMSG msg;
@@ -138,21 +143,22 @@ int osRecvFrom(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* d
   DWORD received = 0;
   if (recvMsg(Sock(s), &msg, &received, nullptr, nullptr) == SOCKET_ERROR) {
     if (WSAGetLastError() != WSAEMSGSIZE) return -1;
-    *truncated = true;
+    info->truncated = true;
     received = static_cast<DWORD>(capacity);
   }
-  if ((msg.dwFlags & MSG_TRUNC) != 0) *truncated = true;
+  if ((msg.dwFlags & MSG_TRUNC) != 0) info->truncated = true;
+  tellSender();
   for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&msg); c != nullptr; c = WSA_CMSG_NXTHDR(&msg, c)) {
     if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-      IN_PKTINFO info;
-      std::memcpy(&info, WSA_CMSG_DATA(c), sizeof info);
-      *destination = info.ipi_addr.s_addr;
+      IN_PKTINFO pktinfo;
+      std::memcpy(&pktinfo, WSA_CMSG_DATA(c), sizeof pktinfo);
+      info->destination = pktinfo.ipi_addr.s_addr;
     }
   }
   return static_cast<int>(received);
 }
 
-int osReceive(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* destination) {
+int osReceive(OsSocket s, void* buf, int capacity, OsDatagram* info) {
   // Once waits are by event the socket is non-blocking: a datagram already
   // queued is taken in one call, and a receive that finds none waits for
   // the event (the receive timeout set on the socket, 0: none).
@@ -164,7 +170,7 @@ int osReceive(OsSocket s, void* buf, int capacity, bool* truncated, uint32_t* de
     if (ready <= 0) return ready;
   }
   for (;;) {
-    const int n = osRecvFrom(s, buf, capacity, truncated, destination);
+    const int n = osRecvFrom(s, buf, capacity, info);
     if (n >= 0 || WSAGetLastError() != WSAEWOULDBLOCK) return n;
     const int ready = WaitForDatagram(sock, timeoutUs);
     if (ready <= 0) return ready;
