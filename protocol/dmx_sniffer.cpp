@@ -7,6 +7,8 @@
 const char* const DmxDropNames[kDmxDropReasons] = {"other group", "oversize", "not DMX_DATA_NEW", "malformed",
                                                    "stopping"};
 
+std::atomic<int> DMX_SNIFFER::StopGraceTicks{900};
+
 uint32_t DmxGroup(int32_t console) { return MakeAddress(236, 3, 2, static_cast<uint8_t>(32 + console)); }
 
 DMX_SNIFFER::DMX_SNIFFER(UNIVERSE_STORE* store, DMX_STATS* stats)
@@ -49,7 +51,7 @@ void DMX_SNIFFER::Stop(int, int) {
   m_stopEvent.Set();
   const OsSocket s = m_socket.Socket();
   if (s != kOsInvalidSocket) osSocketWake(s);
-  CTASK::Stop(kStopGraceTicks, kStopGraceTicks);
+  CTASK::Stop(StopGraceTicks.load(), StopGraceTicks.load());
   m_socket.Close();
 }
 

@@ -45,11 +45,11 @@ class DMX_SNIFFER : public CTASK, public DMX_DATA_CODER {
   void Run() override;
   void Exit() override;
   // Wakes the task, waits for it to end and closes the socket. The task
-  // ends within a second of being woken; one that does not is killed after
-  // kStopGraceTicks per phase, so that no caller (a session being deleted
-  // at unload among them) waits without limit.
+  // ends at once when woken; one that does not is killed after
+  // StopGraceTicks per phase (3 s; tests shorten it), so that no caller (a
+  // session being deleted at unload among them) waits without limit.
   void Stop(int runTimeout, int exitTimeout) override;
-  static constexpr int kStopGraceTicks = 900;
+  static std::atomic<int> StopGraceTicks;
   using CTASK::Stop;
 
   // What this receiver counts into.

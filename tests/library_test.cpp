@@ -9,6 +9,7 @@
 #include "support/test_registry.h"
 #include "tools/console_sim.h"
 #include "tools/driver_api.h"
+#include "tvnLib/os_net.h"
 
 namespace {
 
@@ -31,6 +32,20 @@ TEST(Library, ExportsAllEntryPointsAndRunsAttachOnLoad) {
   ASSERT_TRUE(api.Load(LibraryPath(), &error)) << error;
   EXPECT_EQ(api.GetDriverCaps(), 0x201u);
   api.Unload();
+}
+
+TEST(Library, AFailedLoadLeavesTheHostsSocketLayerAlone) {
+  // Windows refuses the load and calls detach all the same; POSIX loads a
+  // library that stays inactive.
+  osSetEnvironment("PVTRIVANE_FAULTS", "attach-fails");
+  DriverApi api;
+  std::string error;
+  api.Load(LibraryPath(), &error);
+  api.Unload();
+  osSetEnvironment("PVTRIVANE_FAULTS", "");
+  const OsSocket s = osUdpSocket();
+  EXPECT_NE(s, kOsInvalidSocket) << "the failed load shut the host's sockets down";
+  osSocketClose(s);
 }
 
 TEST(Library, UnloadingEndsTheSessionsOfTheLibrary) {

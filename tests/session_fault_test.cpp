@@ -1,11 +1,11 @@
 // Sessions on a bad day: a host that keeps the buffers locked, a console
 // that shuts down and accepts under it, sessions destroyed in the middle of
-// an acceptance, a system that refuses events, a socket whose waits fail.
-#include <ctime>
-
+// an acceptance, a system that refuses events, a socket whose waits fail,
+// threads stuck at the worst places and ended by force.
 #include "support/platform.h"
 #include "support/session_fixture.h"
 #include "tvnLib/ctask.h"
+#include "tvnLib/fault_points.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ TEST_F(Session, ASessionDestroyedDuringAnAcceptanceEndsPromptlyAndKeepsNoReceive
   auto sim = Simulator(5, /*accept=*/false);
   for (int cycle = 0; cycle < 12; ++cycle) {
     PORTS* session = new PORTS(5);
-    ASSERT_TRUE(Eventually([&] { return session->StateRcvSfd != 0; }));
+    ASSERT_TRUE(Eventually([&] { return session->Listening(); }));
     sim->SendAccept();
     // Across the acceptance: before, during and after the 100 ms pause and
     // the receiver's start.
@@ -145,24 +145,130 @@ TEST_F(Session, ControlThreadsThatCannotOpenTheirSocketsEndWithMinusOneAndSendNo
   EXPECT_TRUE(sim->ControlPackets().empty());
 }
 
-// Processor time of the whole test program (POSIX), in milliseconds.
-double CpuMs() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
-
-TEST_F(Session, AWaitThatFailsAtOnceIsReportedOnceAndNeverSpins) {
+TEST_F(Session, FailuresThatComeAtOnceNeverSpin) {
   LoopbackSettings(7);
-  PORTS session(7);  // no console: nothing else in the process waits
-  ASSERT_TRUE(Eventually([&] { return session.StateRcvSfd != 0; }));
+  auto sim = Simulator(7);
+  PDI pdi = Record(7);
+  ASSERT_EQ(Connect(&pdi), 7);
+  ASSERT_TRUE(Eventually([] { return GetNumChannels(7, 0) == 512; }));
+  // A receiver whose pool gives it nothing.
+  FaultArm(FaultPoint::ReceiverNoPacket, 0);
+  sim->SendAccept();  // a new receiver, without a packet from the start
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  double cpu = ProcessCpuMs();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  cpu = ProcessCpuMs() - cpu;
+  FaultDisarmAll();
+  EXPECT_LT(cpu, 400.0) << "the receiver spins without a packet";
+  Disconnect(7);
+  sim.reset();  // its own receiver would spin on the failed waits below
+
+  // A state receiver whose socket waits all fail at once.
+  PORTS session(7);
+  ASSERT_TRUE(Eventually([&] { return session.Listening(); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // past its set-up
   if (!FailSocketWaits()) GTEST_SKIP() << "socket waits cannot be made to fail here";
   // The wait under way ends at its 2 s limit; every later one fails at once.
   const bool reported = Eventually([&] { return echo.Contains("StateRcv: SelectRead Error (errno=="); }, 3000);
-  const double cpuBefore = CpuMs();
+  cpu = ProcessCpuMs();
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-  const double cpu = CpuMs() - cpuBefore;
+  cpu = ProcessCpuMs() - cpu;
   RestoreSocketWaits();
   EXPECT_TRUE(reported);
   EXPECT_EQ(echo.Count("StateRcv: SelectRead Error (errno=="), 1);
   EXPECT_LT(cpu, 400.0) << "the state receiver spins on its failed wait";
+}
+
+TEST_F(Session, TheFirstHeartbeatWaitsUntilTheStateReceiverListens) {
+  LoopbackSettings(3);
+  SimOptions options;
+  options.console = 3;
+  options.acceptIntervalMs = 60000;  // only the first heartbeat is answered
+  ConsoleSimulator sim(options);
+  std::string error;
+  ASSERT_TRUE(sim.Start(&error)) << error;
+  FaultArm(FaultPoint::StateRcvBeforeJoin, 300);
+  PDI pdi = Record(3);
+  EXPECT_EQ(Connect(&pdi), 3);
+  FaultDisarmAll();
+  // Room for the control group's bursts, which carry the driver's own
+  // packets as well as the console's.
+  ASSERT_NE(FindPortMap(3), nullptr);
+  EXPECT_GE(ReceiveBufferOf(FindPortMap(3)->StateRcvSfd), 512 * 1024);
+}
+
+// Short limits for threads stuck on purpose; every fault point off again.
+class Stuck : public Session {
+ protected:
+  Stuck() {
+    PORTS::ThreadEndMs = 300;
+    CTASK::KillGraceMs = 300;
+    DMX_SNIFFER::StopGraceTicks = 60;
+  }
+  ~Stuck() override {
+    FaultDisarmAll();
+    PORTS::ThreadEndMs = 15000;
+    CTASK::KillGraceMs = 5000;
+    DMX_SNIFFER::StopGraceTicks = 900;
+  }
+};
+
+TEST_F(Stuck, ControlThreadsEndedByForceLeaveNothingBehind) {
+  LoopbackSettings(4);
+  auto sim = Simulator(4, /*accept=*/false);
+  struct Case {
+    FaultPoint point;
+    bool heartbeat;  // the heartbeat sender sticks, else the state receiver
+    const char* name;
+  } const cases[] = {
+      {FaultPoint::StateRcvInLoop, false, "state receiver in its loop"},
+      {FaultPoint::HeartbeatInLoop, true, "heartbeat sender in its loop"},
+      {FaultPoint::StopSnifferTaken, false, "state receiver with its receiver taken out of use"},
+      {FaultPoint::EchoLineHeld, false, "state receiver inside an echo line"},
+  };
+  for (const Case& c : cases) {
+    PORTS* session = new PORTS(4);
+    ASSERT_TRUE(Eventually([&] { return session->Listening(); }));
+    if (c.point == FaultPoint::StopSnifferTaken) {
+      ASSERT_TRUE(Eventually([&] {
+        sim->SendAccept();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return session->HasSniffer();
+      }));
+    }
+    FaultArm(c.point, -1, c.heartbeat ? session->HeartbeatThreadId : session->StateRcvThreadId);
+    sim->SendShutdown();  // the state receiver's next pass, line and StopSniffer
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    const auto start = Clock::now();
+    delete session;
+    EXPECT_LT(MsSince(start), 3000) << c.name;
+    EXPECT_EQ(pAllTasks, nullptr) << c.name << ": a receiver outlived its session";
+    FaultDisarmAll();
+    EchoPrint("after the %s", c.name);  // nothing the ended thread held is held any more
+    EXPECT_TRUE(echo.Contains(std::string("after the ") + c.name));
+  }
+  PDI pdi = Record(4);
+  std::thread accepter([&] {
+    for (int i = 0; i < 40; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(50))) sim->SendAccept();
+  });
+  EXPECT_EQ(Connect(&pdi), 4);
+  accepter.join();
+}
+
+TEST_F(Stuck, AReceiverEndedByForceInsideADecodeLeavesTheLevelsToTheHost) {
+  LoopbackSettings(6);
+  auto sim = Simulator(6);
+  PDI pdi = Record(6);
+  ASSERT_EQ(Connect(&pdi), 6);
+  ASSERT_TRUE(Delivered(*sim, 6, 0, Pattern(1)));
+  FaultArm(FaultPoint::DecodeHoldingLevels, -1, FindPortMap(6)->Sniffer.load()->m_threadId);
+  sim->SetLevels(0, Pattern(2).data());  // decoded, then the receiver sticks holding the levels
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  sim->SendShutdown();  // its stop ends it by force
+  EXPECT_TRUE(Eventually([] { return GetNumChannels(6, 0) == 0; }, 5000));
+  FaultDisarmAll();
+  sim->SendAccept();
+  EXPECT_TRUE(Delivered(*sim, 6, 0, Pattern(3)));
 }
 
 }  // namespace

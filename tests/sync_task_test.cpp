@@ -11,7 +11,9 @@
 #include "support/platform.h"
 #include "tvnLib/ctask.h"
 #include "tvnLib/excpt.h"
+#include "tvnLib/fault_points.h"
 #include "tvnLib/sync.h"
+#include "tvnLib/udpsocket.h"
 
 namespace {
 
@@ -92,9 +94,10 @@ class TestTask : public CTASK {
     if (runThrows == 2) throw 42;
     if (quick) return;
     if (stuck) {
-      for (;;) {  // ignores every stop request, and talks all the time
+      for (;;) {  // ignores every stop request, talks and waits all the time
         EchoPrint("still here");
-        taskSleep(1);
+        const TVN_TIMEVAL wait{0, 3000};
+        if (socket != nullptr) socket->selectRead(&wait); else taskSleep(1);
       }
     }
     while (WaitStop(0) == 0) taskSleep(3);
@@ -115,6 +118,7 @@ class TestTask : public CTASK {
   int runThrows = 0;   // 1: a network exception, 2: anything else
   int exitThrows = 0;
   bool stuckInExit = false;
+  UDPSOCKET* socket = nullptr;  // the stuck body's socket waits, when set
   std::atomic<bool> initEntered{false};
   std::atomic<bool> ran{false};
   std::atomic<bool> exited{false};
@@ -153,8 +157,27 @@ TEST(Task, StartReturnsOnlyAfterInitAndStopEndsAPollingBody) {
 
   task.Start(0);  // a task object can be started again
   EXPECT_EQ(task.m_state, kTaskRunning);
-  task.Stop(-1, -1);
+  // Stop waits for the task alone: its last lines take nothing Stop holds.
+  const auto stopping = Clock::now();
+  task.Stop(-1, 900);
+  EXPECT_LT(MsSince(stopping), 1000);
   EXPECT_EQ(task.m_state, kTaskEnded);
+  EXPECT_FALSE(echo.Contains("KILLED"));
+}
+
+TEST(Task, AStopMadeBeforeTheThreadBeginsIsNeverLost) {
+  EchoCapture echo;
+  TestTask task("LATE");
+  FaultArm(FaultPoint::TaskBeforeInit, 300);
+  std::thread starter([&] { task.Start(0); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto start = Clock::now();
+  task.Stop(100, 100);
+  EXPECT_LT(MsSince(start), 1000);
+  starter.join();
+  FaultDisarmAll();
+  EXPECT_EQ(task.m_tid, kNoTask);
+  EXPECT_FALSE(echo.Contains("KILLED"));
 }
 
 TEST(Task, StopOnATaskNeverStartedReturnsAtOnce) {
@@ -185,8 +208,10 @@ TEST(Task, AnExceptionFromInitIsReportedAndStartStillReturns) {
 
 TEST(Task, ATaskThatEndsBeforeStartReturnsIsNotRunning) {
   // Init, Run and Exit of a short task may all be over before the spawn
-  // call returns to Start; the task must not look running afterwards.
+  // call returns to Start (the first runs wait there on purpose), or before
+  // Start resumes it; the task must not look running afterwards.
   for (int i = 0; i < 200; ++i) {
+    if (i < 20) FaultArm(FaultPoint::StartBeforeResume, 20); else FaultDisarmAll();
     TestTask task("SHORT");
     task.quick = true;
     task.Start(0);
@@ -284,7 +309,9 @@ TEST(Task, AnExitThatDoesNotEndIsKilledInTheExitPhase) {
 TEST(Task, ABodyThatIgnoresStopIsKilledAfterTheGraceTime) {
   EchoCapture echo;
   TestTask task("STUCK");
+  UDPSOCKET socket(0, 0, 1);
   task.stuck = true;
+  task.socket = &socket;
   task.Start(0);
   const auto start = Clock::now();
   task.Stop(0, 0);
@@ -294,9 +321,12 @@ TEST(Task, ABodyThatIgnoresStopIsKilledAfterTheGraceTime) {
   EXPECT_EQ(task.m_state, kTaskEnded);
   EXPECT_EQ(task.m_tid, kNoTask);
   EXPECT_FALSE(task.exited);
-  // Later tasks and lines are not blocked by anything the killed one held
-  // (it was killed between two of its lines, never inside one).
-  const auto line = Clock::now();
+  // Nothing the killed task held stays held: its socket closes at once,
+  // later lines and tasks go on.
+  auto line = Clock::now();
+  socket.Close();
+  EXPECT_LT(MsSince(line), 500);
+  line = Clock::now();
   EchoPrint("after the kill");
   EXPECT_LT(MsSince(line), 100);
   EXPECT_TRUE(echo.Contains("after the kill"));

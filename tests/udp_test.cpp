@@ -238,6 +238,22 @@ TEST(UdpSocket, ReceivesWaitForDataTheirLimitOrAWakeAndNeverForAGoneDatagram) {
     EXPECT_EQ(receiver.selectRead(&shortWait), 0) << "round " << round;
     EXPECT_GE(ms(start), 100);
   }
+  // After timed waits the socket is still blocking: a receive waits for
+  // the datagram that comes later, as on every platform.
+  EXPECT_EQ(osSetBlocking(receiver.Socket()), 0);
+  std::thread late([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    sender.SendTo("late", 4, to);
+  });
+  EXPECT_EQ(osRecvFrom(receiver.Socket(), buffer, sizeof buffer, &info), 4);
+  late.join();
+  // A wait that the system cannot set up fails, and says why.
+  UDPSOCKET refused(0, 0, 1);
+  osRefuseCreations(1);
+  osNetClearLastError();
+  const int result = osSelect(refused.Socket(), false, 50000);
+  osRefuseCreations(0);
+  EXPECT_TRUE(result == 0 || (result == -1 && osNetLastError() != 0)) << result;
 
   ASSERT_EQ(sender.SendTo("xyz", 3, to), 3);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));

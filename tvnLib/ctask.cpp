@@ -12,6 +12,8 @@
 
 CTASKLIST* pAllTasks = nullptr;
 
+std::atomic<uint32_t> CTASK::KillGraceMs{5000};
+
 namespace {
 
 // Guards the test of pAllTasks, its creation with the first task object and
@@ -42,11 +44,8 @@ struct RunScope {
   CTASK* task;
 };
 
-// How long Start waits for the new thread's Init, how long a thread that was
-// asked to stop may take before it is ended by force, and how long the
-// forced end may take.
+// How long Start waits for the new thread's Init.
 constexpr uint32_t kStartWaitMs = 10000;
-constexpr uint32_t kKillGraceMs = 5000;
 
 }  // namespace
 
@@ -96,7 +95,7 @@ void CTASK::ReleaseThread() {
   if (m_hThread == nullptr) return;
   // Stop has ended or killed the thread; one that never began its Init
   // never will (at unload it cannot even run).
-  if (!JoinOrEndThread(m_hThread, kKillGraceMs))
+  if (!JoinOrEndThread(m_hThread, KillGraceMs.load()))
     EchoPrint("CTASK %s: its thread could not be ended", GetName());
   osThreadClose(m_hThread);
   m_hThread = nullptr;
@@ -221,7 +220,7 @@ void CTASK::Kill() {
   // A thread ended where it stood reports nothing: the locks it held are
   // freed (JoinOrEndThread), and its end is reported here, so that the task
   // can be waited for and started again.
-  if (m_hThread != nullptr && JoinOrEndThread(m_hThread, kKillGraceMs) && !m_endedEvent.IsSet())
+  if (m_hThread != nullptr && JoinOrEndThread(m_hThread, KillGraceMs.load()) && !m_endedEvent.IsSet())
     m_endedEvent.Set();
   m_state = kTaskEnded;
   m_tid = kNoTask;

@@ -71,6 +71,9 @@ class CTASK : public OS_CTASK {
   virtual void Exit();
   virtual void Run();
   virtual void Kill();
+  // How long Kill lets the thread end before it ends it by force (tests
+  // shorten it).
+  static std::atomic<uint32_t> KillGraceMs;
 
   const char* GetName() const { return m_name.c_str(); }
   // The task identifier: the address of the task object's OS_CTASK part.

@@ -62,7 +62,9 @@ void* DYNAMIC_POOL_PART::Alloc() {
 }
 
 int DYNAMIC_POOL_PART::Free(uint8_t* slot) {
-  if (slot < m_memory || slot >= m_end) return 0;
+  // Compared as numbers: the slot may be another part's (or pool's) memory.
+  const uintptr_t at = reinterpret_cast<uintptr_t>(slot);
+  if (at < reinterpret_cast<uintptr_t>(m_memory) || at >= reinterpret_cast<uintptr_t>(m_end)) return 0;
   SetLink(slot, m_freeHead);
   m_freeHead = slot;
   ++m_freeCount;

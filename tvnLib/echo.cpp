@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "echo_view.h"
+#include "fault_points.h"
 #include "sync.h"
 #include "ticks.h"
 
@@ -97,6 +98,7 @@ void EchoWriteLine(int64_t colour, const char* format, va_list args) {
   line.stamp = tickNow();
   const int prefix = EchoPrefix(line.text, 4);
   std::vsnprintf(line.text + prefix, static_cast<size_t>(kEchoTextSize - prefix), format, args);
+  FaultPause(FaultPoint::EchoLineHeld);
   OsEchoLineStored(line);
 }
 

@@ -21,11 +21,13 @@ enum class FaultPoint : int {
   HeartbeatInLoop,      // the heartbeat sender's loop, inside its exception guard
   DecodeHoldingLevels,  // the DMX receiver inside a decode, holding the levels' lock
   ReceiverNoPacket,     // the packet pool gives the DMX receiver nothing
+  EchoLineHeld,         // an echo line being written, holding the echo's lock
   kCount
 };
 
-// Arms `point`: pause `ms` milliseconds there, or stick (ms < 0).
-void FaultArm(FaultPoint point, int32_t ms);
+// Arms `point`: pause `ms` milliseconds there, or stick (ms < 0); only on
+// the thread `threadId` when it is not 0.
+void FaultArm(FaultPoint point, int32_t ms, uint32_t threadId = 0);
 void FaultDisarmAll();
 bool FaultArmed(FaultPoint point);
 // Pauses or sticks when `point` is armed. Sticking waits in short sleeps,

@@ -52,7 +52,11 @@ template <typename T, typename O>
 class PTR_FNODE : public FNODE {
  public:
   explicit PTR_FNODE(T* object = nullptr) : m_object(object) {}
-  ~PTR_FNODE() override = default;
+  // Leaves its list while it is still a whole PTR_FNODE, so that the list
+  // never writes the owner of a node whose destructor has run.
+  ~PTR_FNODE() override {
+    if (m_list != nullptr) m_list->Remove(this);
+  }
 
   T* m_object;
   O* m_owner = nullptr;

@@ -224,8 +224,11 @@ void osPumpMessages(uint32_t ms);
 
 // ---------------------------------------------------------------- environment (tools and tests)
 
-// Sets an environment variable of this process.
+// Sets or reads an environment variable of this process (the system's own,
+// which every module of the process sees). Reading: false when unset or
+// when it does not fit into out[0..capacity).
 void osSetEnvironment(const char* name, const char* value);
+bool osGetEnvironment(const char* name, char* out, size_t capacity);
 
 // True where the settings are a file (POSIX), false where they are the
 // system registry (Windows).

@@ -5,6 +5,12 @@
 // IPv4 record (family, port in network order, address, 8 zero bytes), which
 // both platforms lay out identically. Failures return -1 (or an invalid
 // socket) and leave the reason in osNetLastError().
+//
+// Sockets are blocking on both platforms: osRecvFrom, osRecv and osSendTo
+// wait until they can complete, and end at once (failing) when the socket
+// is woken (osSocketWake). Windows keeps a socket that has been waited on
+// non-blocking underneath (its waits are by event); its calls wait all the
+// same, so that the two platforms behave alike.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +33,9 @@ void osNetClearLastError();
 // code), or kOsInvalidSocket.
 OsSocket osUdpSocket();
 
-// Ends any wait on `s` in another thread as soon as the platform allows:
-// at once on POSIX (shutdown wakes select), on Windows the wait ends at its
-// own timeout. The socket stays open until osSocketClose.
+// Ends every wait, receive and send on `s` in other threads at once, and
+// every later one too, on both platforms. The socket stays open until
+// osSocketClose.
 void osSocketWake(OsSocket s);
 int osSocketClose(OsSocket s);
 
@@ -52,7 +58,8 @@ int osMembership(OsSocket s, bool add, uint32_t group, uint32_t interfaceAddr); 
 // this socket joined. 0 or -1.
 int osReportDestination(OsSocket s);
 
-// Puts the socket into blocking mode. 0 or -1.
+// Puts the socket into blocking mode (what it is from its creation, and
+// stays after any wait). 0 or -1.
 int osSetBlocking(OsSocket s);
 
 // REQUIRES: addr points to a 16-byte IPv4 socket address.
@@ -60,8 +67,9 @@ int osBind(OsSocket s, const void* addr);
 
 // Waits until `s` is readable (write false) or writable (write true).
 // timeoutUs < 0 waits without limit. Returns 1 when ready, 0 on timeout,
-// -1 on failure (for instance because another thread closed the socket),
-// with the reason in osNetLastError(). Any socket number can be waited on
+// -1 on failure (for instance because another thread closed or woke the
+// socket, or the system refused what a wait needs), always with a reason
+// other than 0 in osNetLastError(). Any socket number can be waited on
 // (POSIX does not use select and its FD_SETSIZE limit).
 int osSelect(OsSocket s, bool write, int64_t timeoutUs);
 

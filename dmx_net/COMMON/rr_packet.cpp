@@ -23,4 +23,6 @@ void* RR_PACKET::operator new(size_t size, const std::nothrow_t&) noexcept {
   return g_rrPacketPool.Alloc();
 }
 
-void RR_PACKET::operator delete(void* p) { g_rrPacketPool.Free(p); }
+void RR_PACKET::operator delete(void* p) {
+  if (p != nullptr) g_rrPacketPool.Free(p);
+}

@@ -1,8 +1,11 @@
 // A host that ends without Disconnect: it loads the driver by path,
 // connects every configured console, waits the given milliseconds and then
-// ends its process with the library loaded and its sessions running.
+// ends its process with the library loaded and its sessions running; or,
+// with "thread", unloads the library from another thread than the one that
+// loaded it (and owns the echo window), then serves that thread's window
+// messages for a second before it ends.
 //
-//   unload_host LIBRARY DELAY_MS
+//   unload_host LIBRARY DELAY_MS [thread]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +17,7 @@
 #include "tools/driver_api.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) return 2;
+  if (argc != 3 && argc != 4) return 2;
   UseParentTestRegistry();
   DriverApi api;
   std::string error;
@@ -27,6 +30,11 @@ int main(int argc, char** argv) {
   std::memset(&list, 0, sizeof list);
   for (int more = api.StartDetect(1, &list); more == 0;) more = api.ContinueDetect(1, &list);
   for (uint32_t i = 0; i < list.Count; ++i) api.Connect(&list.Records[i]);
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[2])));
+  osPumpMessages(static_cast<uint32_t>(std::atoi(argv[2])));
+  if (argc == 4 && std::strcmp(argv[3], "thread") == 0) {
+    std::thread unloader([&] { api.Unload(); });
+    unloader.join();
+    osPumpMessages(1000);
+  }
   return 0;
 }

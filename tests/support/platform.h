@@ -29,8 +29,13 @@ void RestoreSocketWaits();
 bool RefuseNewDescriptors();
 void RestoreOpenFiles();
 
-// The multicast time-to-live set on socket `s`, -1 when it cannot be read.
+// The multicast time-to-live set on socket `s`, and its receive buffer in
+// bytes; -1 when they cannot be read.
 int MulticastTtlOf(intptr_t s);
+int ReceiveBufferOf(intptr_t s);
+
+// Processor time this process has used, in milliseconds.
+double ProcessCpuMs();
 
 // The process's resident memory in bytes and its open descriptors (POSIX)
 // or handles (Windows); -1 when they cannot be read.

@@ -91,5 +91,17 @@ shot window-paged
 moved=$(compare -metric AE "$OUT/window-2.png" "$OUT/window-paged.png" null: 2>&1)
 check "Page Up shows another page ($moved pixels differ)" awk -v n="${moved%% *}" 'BEGIN { exit !(n > 0) }'
 
+# An unload from another thread than the window's: the window must not
+# outlive the library, whose code its next message would run. The host's
+# settings go where the test programs read them.
+TESTKEY="HKCU\\Software\\PvTrivaneTests\\user\\${KEY#HKCU\\}"
+$WINE reg add "$TESTKEY" /v ip /t REG_SZ /d 127.0.0.1 /f > /dev/null
+$WINE reg add "$TESTKEY" /v Trivane1 /t REG_DWORD /d 1 /f > /dev/null
+$WINE reg add "$TESTKEY" /v echo /t REG_DWORD /d 1 /f > /dev/null
+timeout 60 $WINE "$WINDIR/unload_host.exe" "$WINDIR/PvTrivane.dll" 500 thread > "$OUT/unload-from-thread.log" 2>&1
+status=$?
+$WINE reg delete 'HKCU\Software\PvTrivaneTests' /f > /dev/null 2>&1
+check "a window whose library is unloaded by another thread ends quietly (exit $status)" test "$status" -eq 0
+
 [ $failures -eq 0 ] || { echo "$failures check(s) failed; screenshots in $OUT"; exit 1; }
 echo "echo window checks passed; screenshots in $OUT"

@@ -225,6 +225,13 @@ void osOnUserSignal(void (*handler)()) {
 
 void osSetEnvironment(const char* name, const char* value) { setenv(name, value, 1); }
 
+bool osGetEnvironment(const char* name, char* out, size_t capacity) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || std::strlen(value) >= capacity) return false;
+  std::strcpy(out, value);
+  return true;
+}
+
 bool osRegistryIsFile() { return true; }
 
 void osPumpMessages(uint32_t ms) { osSleepMs(static_cast<int32_t>(ms)); }

@@ -17,6 +17,13 @@ namespace {
 
 const char kClassName[] = "TVN_ECHO_WINDOW";
 HINSTANCE g_classInstance = nullptr;
+// Asks the window's own thread to destroy it (DestroyWindow works there only).
+constexpr UINT kDestroyMessage = WM_APP + 1;
+// How long EchoDestroy waits for the window's thread to do so.
+constexpr UINT kDestroyWaitMs = 1000;
+// The system's default window procedure in the system's own module (not a
+// stub of this library), looked up when the window is made.
+FARPROC g_systemDefaultProc = nullptr;
 
 HWND Wnd() { return static_cast<HWND>(EchoWnd.load()); }
 
@@ -108,6 +115,9 @@ LRESULT CALLBACK EchoWindowProc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       ShowWindow(hwnd, SW_HIDE);
       return 1;
+    case kDestroyMessage:
+      DestroyWindow(hwnd);
+      return 1;
     case WM_KEYDOWN: {
       int code = -1;
       switch (wp) {
@@ -151,8 +161,12 @@ int EchoCreate(const char* title, void* instance, void* icon) {
   wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   wc.lpszClassName = kClassName;
-  RegisterClassA(&wc);
+  // A class left behind by an earlier load whose window outlived it points
+  // at code that is gone: replaced, or no window at all.
+  if (RegisterClassA(&wc) == 0 && !(UnregisterClassA(kClassName, wc.hInstance) && RegisterClassA(&wc) != 0))
+    return 0;
   g_classInstance = wc.hInstance;
+  g_systemDefaultProc = GetProcAddress(GetModuleHandleA("user32.dll"), "DefWindowProcA");
   HWND hwnd = CreateWindowExA(0, kClassName, title, WS_OVERLAPPEDWINDOW | WS_VSCROLL | WS_HSCROLL, 0, 0, 0,
                               0, nullptr, nullptr, wc.hInstance, nullptr);
   if (hwnd == nullptr) {
@@ -193,11 +207,24 @@ int EchoMove(int x, int y, int width, int height) {
   return SetWindowPos(hwnd, nullptr, x, y, width, height, SWP_NOZORDER) ? 1 : 0;
 }
 
+// Runs at unload, perhaps on another thread than the window's: the window
+// must not outlive the library with a procedure in it. Its own thread
+// destroys it when it answers in time; otherwise the window is hidden and
+// handed the system's default procedure, which needs nothing of the library.
 int EchoDestroy() {
   HWND hwnd = Wnd();
   if (hwnd == nullptr || !IsWindow(hwnd)) return 0;
-  DestroyWindow(hwnd);
-  EchoWnd.store(nullptr);
+  EchoWnd.store(nullptr);  // no line touches it from here on
+  if (GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId()) {
+    DestroyWindow(hwnd);
+  } else {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(hwnd, kDestroyMessage, 0, 0, SMTO_ABORTIFHUNG, kDestroyWaitMs, &result);
+  }
+  if (IsWindow(hwnd) && g_systemDefaultProc != nullptr) {
+    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_systemDefaultProc));
+    ShowWindowAsync(hwnd, SW_HIDE);
+  }
   // The class points at this library's window procedure: unregister it so
   // that a later load in the same process registers it afresh.
   UnregisterClassA(kClassName, g_classInstance);

@@ -85,7 +85,10 @@ int osReportDestination(OsSocket s) {
   return 0;
 }
 
+// A socket whose waits are by event cannot be made blocking again; its
+// calls wait by themselves (see CallBlocking), so it counts as blocking.
 int osSetBlocking(OsSocket s) {
+  if (SocketRegistered(Sock(s))) return 0;
   u_long nonBlocking = 0;
   return ioctlsocket(Sock(s), FIONBIO, &nonBlocking) == 0 ? 0 : -1;
 }
@@ -108,7 +111,11 @@ int osSelect(OsSocket s, bool write, int64_t timeoutUs) {
   }
 }
 
-int osRecvFrom(OsSocket s, void* buf, int capacity, OsDatagram* info) {
+namespace {
+
+// One receive, whatever the socket's mode: -1 with WSAEWOULDBLOCK when a
+// non-blocking socket has nothing.
+int RecvFromNow(OsSocket s, void* buf, int capacity, OsDatagram* info) {
   *info = OsDatagram{};
   sockaddr_in from;
   std::memset(&from, 0, sizeof from);
@@ -158,6 +165,25 @@ int osRecvFrom(OsSocket s, void* buf, int capacity, OsDatagram* info) {
   return static_cast<int>(received);
 }
 
+// Runs `call` as a blocking socket would: a socket left non-blocking by its
+// event waits is waited on (for reading or writing) and the call repeated,
+// until it completes, fails otherwise, or the socket is woken.
+template <typename Call>
+int CallBlocking(SOCKET s, bool write, Call call) {
+  for (;;) {
+    const int n = call();
+    if (n >= 0 || WSAGetLastError() != WSAEWOULDBLOCK) return n;
+    const int ready = write ? osSelect(static_cast<OsSocket>(s), true, -1) : WaitForDatagram(s, -1);
+    if (ready < 0) return -1;
+  }
+}
+
+}  // namespace
+
+int osRecvFrom(OsSocket s, void* buf, int capacity, OsDatagram* info) {
+  return CallBlocking(Sock(s), false, [&] { return RecvFromNow(s, buf, capacity, info); });
+}
+
 int osReceive(OsSocket s, void* buf, int capacity, OsDatagram* info) {
   // Once waits are by event the socket is non-blocking: a datagram already
   // queued is taken in one call, and a receive that finds none waits for
@@ -170,7 +196,7 @@ int osReceive(OsSocket s, void* buf, int capacity, OsDatagram* info) {
     if (ready <= 0) return ready;
   }
   for (;;) {
-    const int n = osRecvFrom(s, buf, capacity, info);
+    const int n = RecvFromNow(s, buf, capacity, info);
     if (n >= 0 || WSAGetLastError() != WSAEWOULDBLOCK) return n;
     const int ready = WaitForDatagram(sock, timeoutUs);
     if (ready <= 0) return ready;
@@ -178,15 +204,19 @@ int osReceive(OsSocket s, void* buf, int capacity, OsDatagram* info) {
 }
 
 int osRecv(OsSocket s, void* buf, int capacity) {
-  const int n = recv(Sock(s), static_cast<char*>(buf), capacity, 0);
-  if (n == SOCKET_ERROR) return WSAGetLastError() == WSAEMSGSIZE ? capacity : -1;
-  return n;
+  return CallBlocking(Sock(s), false, [&] {
+    const int n = recv(Sock(s), static_cast<char*>(buf), capacity, 0);
+    if (n == SOCKET_ERROR) return WSAGetLastError() == WSAEMSGSIZE ? capacity : -1;
+    return n;
+  });
 }
 
 int osSendTo(OsSocket s, const void* buf, int length, const void* addr) {
-  const int n = sendto(Sock(s), static_cast<const char*>(buf), length, 0,
-                       static_cast<const sockaddr*>(addr), sizeof(sockaddr_in));
-  return n == SOCKET_ERROR ? -1 : n;
+  return CallBlocking(Sock(s), true, [&] {
+    const int n = sendto(Sock(s), static_cast<const char*>(buf), length, 0, static_cast<const sockaddr*>(addr),
+                         sizeof(sockaddr_in));
+    return n == SOCKET_ERROR ? -1 : n;
+  });
 }
 
 const char* osErrnoText(int err) { return std::strerror(err); }

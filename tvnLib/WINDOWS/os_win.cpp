@@ -106,6 +106,11 @@ void osOnUserSignal(void (*)()) {}
 
 void osSetEnvironment(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
 
+bool osGetEnvironment(const char* name, char* out, size_t capacity) {
+  const DWORD n = GetEnvironmentVariableA(name, out, static_cast<DWORD>(capacity));
+  return n > 0 && n < capacity;
+}
+
 bool osRegistryIsFile() { return false; }
 
 void osRegistryLocation(char* out, size_t capacity, bool* exists) {

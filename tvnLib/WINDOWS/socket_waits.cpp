@@ -5,11 +5,15 @@
 #include <memory>
 #include <mutex>
 
+#include "../refusals.h"
+
 namespace {
 
 // What the process knows of one socket beyond its handle.
 struct SocketState {
-  SocketState() : data(WSACreateEvent()), wake(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  SocketState()
+      : data(CreationRefused() ? WSA_INVALID_EVENT : WSACreateEvent()),
+        wake(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
   ~SocketState() {
     if (data != WSA_INVALID_EVENT) WSACloseEvent(data);
     if (wake != nullptr) CloseHandle(wake);
@@ -37,6 +41,12 @@ std::shared_ptr<SocketState> StateOf(SOCKET s, bool create) {
   return state;
 }
 
+// A failed wait always says why.
+int Failed(int error) {
+  WSASetLastError(error != 0 ? error : WSAENOBUFS);
+  return -1;
+}
+
 // 1 when a datagram can be read now, 0 when not, -1 on failure.
 int ReadableNow(SOCKET s) {
   fd_set set;
@@ -48,10 +58,7 @@ int ReadableNow(SOCKET s) {
   return FD_ISSET(s, &set) ? 1 : 0;
 }
 
-int Woken() {
-  WSASetLastError(WSAEINTR);
-  return -1;
-}
+int Woken() { return Failed(WSAEINTR); }
 
 }  // namespace
 
@@ -90,11 +97,11 @@ int Wait(SOCKET s, int64_t timeoutUs, bool check, bool verify) {
     const int now = ReadableNow(s);
     if (now != 0 || timeoutUs == 0) return now;
   }
-  if (state->data == WSA_INVALID_EVENT || state->wake == nullptr) return -1;
+  if (state->data == WSA_INVALID_EVENT || state->wake == nullptr) return Failed(WSAENOBUFS);
   if (!state->registered.exchange(true)) {
     if (WSAEventSelect(s, state->data, FD_READ | FD_CLOSE) != 0) {
       state->registered = false;
-      return -1;
+      return Failed(WSAGetLastError());
     }
     const int now = ReadableNow(s);  // arrived before the registration
     if (now != 0) return now;
@@ -112,7 +119,7 @@ int Wait(SOCKET s, int64_t timeoutUs, bool check, bool verify) {
     const DWORD result = WaitForMultipleObjects(2, handles, FALSE, left);
     if (result == WAIT_OBJECT_0 + 1 || state->woken) return Woken();
     if (result == WAIT_TIMEOUT) return 0;
-    if (result != WAIT_OBJECT_0) return -1;
+    if (result != WAIT_OBJECT_0) return Failed(static_cast<int>(GetLastError()));
     WSANETWORKEVENTS events;
     WSAEnumNetworkEvents(s, state->data, &events);  // resets the event
     if (!verify) return 1;

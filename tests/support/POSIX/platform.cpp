@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <time.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -51,6 +52,19 @@ int MulticastTtlOf(intptr_t s) {
   socklen_t length = sizeof ttl;
   if (getsockopt(static_cast<int>(s), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, &length) != 0) return -1;
   return ttl;
+}
+
+int ReceiveBufferOf(intptr_t s) {
+  int bytes = 0;
+  socklen_t length = sizeof bytes;
+  if (getsockopt(static_cast<int>(s), SOL_SOCKET, SO_RCVBUF, &bytes, &length) != 0) return -1;
+  return bytes;
+}
+
+double ProcessCpuMs() {
+  timespec now;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
 int64_t ResidentBytes() {

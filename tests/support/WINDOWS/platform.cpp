@@ -31,9 +31,26 @@ int MulticastTtlOf(intptr_t s) {
   return static_cast<int>(ttl & 0xFF);
 }
 
+int ReceiveBufferOf(intptr_t s) {
+  int bytes = 0;
+  int length = sizeof bytes;
+  if (getsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&bytes), &length) != 0)
+    return -1;
+  return bytes;
+}
+
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
+
+double ProcessCpuMs() {
+  FILETIME created, ended, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return 0;
+  const auto ms = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e4;
+  };
+  return ms(kernel) + ms(user);
+}
 
 int64_t ResidentBytes() {
   PROCESS_MEMORY_COUNTERS counters;
