@@ -204,6 +204,12 @@ void CTASK::Stop(int runTimeout, int exitTimeout) {
   if (m_state == kTaskInit || m_state == kTaskRunning) {
     m_stopRequested = 1;
     m_stopEvent.Set();
+    // A thread that has not begun is stopped before it does (at unload it
+    // could never begin): nothing to wait for.
+    if (m_hThread != nullptr && !osThreadEntered(m_hThread) && osThreadJoin(m_hThread, 0)) {
+      m_tid = kNoTask;
+      m_endedEvent.Set();
+    }
     m_endedEvent.Wait(static_cast<int32_t>(MsFromTicks(runTimeout)));
   }
   RESOURCE_LOCK kill(&m_killLock, nullptr);

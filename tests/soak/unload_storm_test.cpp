@@ -1,10 +1,15 @@
-// Hosts that end without Disconnect at the worst moment: three consoles
-// answer every heartbeat and storm the driver with acceptances and
-// shutdowns every few milliseconds, while a host unloads the library (or
-// ends its process) at random moments. Every unload returns within 2 s,
-// nothing crashes, and no thread of the library is left afterwards.
+// Hosts that end without Disconnect at the worst moment: eight consoles
+// answer every heartbeat and storm the driver with acceptances (and now and
+// then a shutdown) every few milliseconds, so that receivers are being
+// started all the time, while a host unloads the library (or ends its
+// process) at random moments. Every unload returns within 2 s, nothing
+// crashes, and no thread of the library is left afterwards.
 #include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <random>
 
 #include "soak/soak_support.h"
@@ -12,7 +17,7 @@
 
 namespace {
 
-constexpr uint32_t kConsoles[] = {21, 22, 23};
+constexpr uint32_t kConsoles[] = {21, 22, 23, 24, 25, 26, 27, 28};
 
 class StormingConsoles {
  public:
@@ -31,9 +36,10 @@ class StormingConsoles {
     m_storm = std::thread([this] {
       std::mt19937 random(7);
       while (m_running) {
-        ConsoleSimulator& sim = *m_sims[random() % m_sims.size()];
-        if (random() % 2 == 0) sim.SendAccept(); else sim.SendShutdown();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1 + random() % 5));
+        for (auto& sim : m_sims) {
+          if (random() % 8 == 0) sim->SendShutdown(); else sim->SendAccept();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1 + random() % 4));
       }
     });
   }
@@ -53,6 +59,34 @@ void Configure(TestRegistry& registry) {
   for (int i = 0; i < 3; ++i) registry.Setting(("Trivane" + std::to_string(i + 1)).c_str(), kConsoles[i]);
 }
 
+// Ends the whole test program when an unload has not returned in time: a
+// hang must fail the test, not stall it.
+class Watchdog {
+ public:
+  explicit Watchdog(int ms) : m_thread([this, ms] {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_finished; })) {
+      std::fprintf(stderr, "an unload has not returned after %d ms\n", ms);
+      std::fflush(stderr);
+      EndThisProcessNow(3);
+    }
+  }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_finished = true;
+    }
+    m_done.notify_all();
+    m_thread.join();
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_done;
+  bool m_finished = false;
+  std::thread m_thread;
+};
+
 TEST(UnloadStorm, UnloadsAtRandomMomentsReturnPromptlyAndLeaveNoThread) {
   TestRegistry registry;
   Configure(registry);
@@ -68,15 +102,21 @@ TEST(UnloadStorm, UnloadsAtRandomMomentsReturnPromptlyAndLeaveNoThread) {
     std::string error;
     ASSERT_TRUE(api.Load(PV_LIBRARY_PATH, &error)) << error;
     api.Init();
-    static PDIList list;
-    std::memset(&list, 0, sizeof list);
-    for (int more = api.StartDetect(1, &list); more == 0;) more = api.ContinueDetect(1, &list);
-    // One to three consoles, then an unload at any moment: during an
+    // One to eight consoles (the host names a console by its record's
+    // first data byte), then an unload at any moment: during an
     // acceptance, a receiver's start, a shutdown.
-    for (int i = 0; i <= cycle % 3; ++i) connected += api.Connect(&list.Records[i]) != 0xFFFF ? 1 : 0;
+    for (int i = 0; i <= cycle % 8; ++i) {
+      PDI pdi;
+      std::memset(&pdi, 0, sizeof pdi);
+      pdi.Data[0] = static_cast<uint8_t>(kConsoles[i]);
+      connected += api.Connect(&pdi) != 0xFFFF ? 1 : 0;
+    }
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
     const auto start = Clock::now();
-    api.Unload();
+    {
+      Watchdog watchdog(30000);
+      api.Unload();
+    }
     const int64_t ms = MsSince(start);
     slowest = std::max(slowest, ms);
     ASSERT_LT(ms, 2000) << "unload " << cycle << " took " << ms << " ms";

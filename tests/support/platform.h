@@ -34,6 +34,10 @@ void RestoreOpenFiles();
 int MulticastTtlOf(intptr_t s);
 int ReceiveBufferOf(intptr_t s);
 
+// Ends this process at once with `code`, whatever its other threads hold
+// (Windows: even the loader lock, which the ordinary exit needs).
+[[noreturn]] void EndThisProcessNow(int code);
+
 // Processor time this process has used, in milliseconds.
 double ProcessCpuMs();
 

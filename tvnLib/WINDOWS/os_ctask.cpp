@@ -8,7 +8,9 @@
 // waits for the loader lock, and the library's unload holds that lock. The
 // event is set by a call whose return lands in the system's ExitThread, so
 // that not one instruction of the library runs after it: the owner may
-// free the library's memory, and the loader unmap its code, at once.
+// free the library's memory, and the loader unmap its code, at once. A
+// thread begins outside the library (thread_start.h), so that one that has
+// not entered it yet can be turned away there instead of being ended.
 #include "win_common.h"
 
 #include <atomic>
@@ -17,12 +19,7 @@
 #include "../os.h"
 #include "../refusals.h"
 #include "../tvn_assert.h"
-
-namespace {
-
-enum Stage : int { kCreated, kEntered, kCancelled };
-
-}  // namespace
+#include "thread_start.h"
 
 // Owned by the thread that created it (osThreadClose releases it); the
 // thread itself reads it only until it has signalled its end.
@@ -32,8 +29,10 @@ struct OsThread {
   OsThreadEntry entry = nullptr;
   void* arg = nullptr;
   DWORD id = 0;
-  std::atomic<int> stage{kCreated};
-  bool gone = false;  // owner only: `done` was seen, or the thread was ended
+  ThreadStart* start = nullptr;  // where the thread begins (null: at ThreadMain directly)
+  std::atomic<bool> entered{false};  // set by ThreadMain, for a thread without a start
+  bool gone = false;  // owner only: the thread runs no code of the library any more
+  bool startKept = false;  // owner only: a cancelled thread may still come to its start
 };
 
 namespace {
@@ -89,11 +88,12 @@ const SystemCalls g_system;
   __builtin_unreachable();
 }
 
+// Runs once the thread has entered the library (through its start).
 DWORD WINAPI ThreadMain(LPVOID p) {
   OsThread* t = static_cast<OsThread*>(p);
   const HANDLE done = t->done;
-  int expected = kCreated;
-  if (t->stage.compare_exchange_strong(expected, kEntered)) t->entry(t->arg);
+  t->entered.store(true);
+  t->entry(t->arg);
   SignalEndAndExit(done);
 }
 
@@ -107,11 +107,15 @@ LONG CALLBACK ContinueNamingException(EXCEPTION_POINTERS* info) {
 // run and leave, before it is ended by force (it can never run during an
 // unload).
 constexpr DWORD kStoppedStartMs = 1000;
-constexpr DWORD kTerminationMs = 5000;
+// A terminated thread runs no further code of its own; its handle is
+// signalled once the system has finished with it, which a thread that waits
+// for the loader lock (held at unload) cannot be until the lock is free.
+// So the wait for it is short, and none at all at unload.
+constexpr DWORD kTerminationMs = 200;
 
 void EndByForce(OsThread* t) {
   if (TerminateThread(t->handle, 0) != 0 || WaitForSingleObject(t->done, 0) == WAIT_OBJECT_0) {
-    WaitForSingleObject(t->handle, kTerminationMs);  // termination completes asynchronously
+    WaitForSingleObject(t->handle, osCreatingThreadsStopped() ? 0 : kTerminationMs);
     SetEvent(t->done);
     t->gone = true;
   }
@@ -133,9 +137,13 @@ OsThread* osThreadCreate(OsThreadEntry entry, void* arg, uint32_t stackSize, boo
     delete t;
     return nullptr;
   }
-  t->handle = CreateThread(nullptr, stackSize, ThreadMain, t, suspended ? CREATE_SUSPENDED : 0, &t->id);
+  t->start = ThreadStartTake(ThreadMain, t);
+  t->handle = t->start != nullptr ? CreateThread(nullptr, stackSize, ThreadStartRoutine(), t->start,
+                                                 suspended ? CREATE_SUSPENDED : 0, &t->id)
+                                  : CreateThread(nullptr, stackSize, ThreadMain, t, suspended ? CREATE_SUSPENDED : 0, &t->id);
   if (t->handle == nullptr) {
     const DWORD err = GetLastError();
+    if (t->start != nullptr) ThreadStartRelease(t->start);
     CloseHandle(t->done);
     delete t;
     SetLastError(err);
@@ -189,18 +197,21 @@ void osThreadSetDebugName(OsThread* t, const char* name) {
   if (handler != nullptr) RemoveVectoredExceptionHandler(handler);
 }
 
-bool osThreadEntered(const OsThread* t) { return t != nullptr && t->stage.load() == kEntered; }
+bool osThreadEntered(const OsThread* t) {
+  if (t == nullptr) return false;
+  return t->start != nullptr ? ThreadStartEntered(t->start) : t->entered.load();
+}
 
 bool osThreadJoin(OsThread* t, uint32_t timeoutMs) {
   if (t == nullptr || t->gone) return true;
-  int expected = kCreated;
-  if (t->stage.compare_exchange_strong(expected, kCancelled)) {
-    // It will never run the entry routine. Where it cannot run at all (its
-    // start waits for the loader lock of an unload) it is ended now: it has
-    // not run one instruction of the library.
-    const DWORD wait = osCreatingThreadsStopped() ? 0 : kStoppedStartMs;
+  if (t->start != nullptr && ThreadStartCancel(t->start)) {
+    // It will never enter the library: it leaves from its start by itself,
+    // now, or (while an unload holds the loader lock) once it can run, for
+    // which its start stays. It is never ended by force: it may be waiting
+    // for a lock of the system's.
     ResumeThread(t->handle);
-    if (WaitForSingleObject(t->done, wait) != WAIT_OBJECT_0) EndByForce(t);
+    const DWORD wait = osCreatingThreadsStopped() ? 0 : kStoppedStartMs;
+    t->startKept = WaitForSingleObject(t->handle, wait) != WAIT_OBJECT_0;
     t->gone = true;
     return true;
   }
@@ -211,6 +222,8 @@ bool osThreadJoin(OsThread* t, uint32_t timeoutMs) {
 
 void osThreadTerminate(OsThread* t) {
   if (t == nullptr || t->gone || WaitForSingleObject(t->done, 0) == WAIT_OBJECT_0) return;
+  // One that has not entered the library is stopped at its start instead.
+  if (t->start != nullptr && !ThreadStartEntered(t->start) && osThreadJoin(t, 0)) return;
   EndByForce(t);
 }
 
@@ -220,6 +233,7 @@ void osPassForcedUnwind() {}
 void osThreadClose(OsThread* t) {
   if (t == nullptr) return;
   if (!t->gone && WaitForSingleObject(t->done, 0) != WAIT_OBJECT_0) return;  // still running: kept
+  if (t->start != nullptr && !t->startKept) ThreadStartRelease(t->start);
   CloseHandle(t->handle);
   CloseHandle(t->done);
   delete t;
