@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Every performance figure of the driver in one go, each beside its floor
 # measured in the same run, and the ratio: natively, then the x86_64
-# Windows build under wine64 (figures 1-6; what the Windows layer costs).
+# Windows build under wine64, then the product itself, the i686 DLL under
+# 32-bit wine where this machine runs 32-bit programs (figures 1-6; what
+# the Windows layer costs).
 #
-#   scripts/bench.sh                 the full run (about ten minutes)
+#   scripts/bench.sh                 the full run (about a quarter of an hour)
 #   scripts/bench.sh --short         seconds per figure (the test command's form)
 #   scripts/bench.sh --json FILE     also write the table as one JSON file
 #   scripts/bench.sh --native        natively only
 #
-# Builds build/native and build/win64 with the benchmarks when needed. The
+# Builds build/native, build/win64 and build/win32 with the benchmarks when
+# needed. The
 # consoles of the processor-time figures are trivane-sim processes, so that
 # the measured process holds the driver and the host loop alone; under wine
 # the wine server's processor time is shown as well.
@@ -16,7 +19,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 
-SHORT=0 JSON="" PLATFORMS=(native wine64)
+SHORT=0 JSON="" PLATFORMS=(native wine64 wine32)
 while [ $# -gt 0 ]; do
   case $1 in
     --short) SHORT=1 ;;
@@ -32,7 +35,6 @@ else
   DECODE_S=3 LATENCY_N=10000 RATE_BURST=20000 CPU_S=20 IDLE_S=30 CONNECT_N=20 ALLOC_FRAMES=200
 fi
 export WINEDEBUG=-all
-WINE=/usr/lib/wine/wine64
 OUT=build/bench
 mkdir -p "$OUT"
 : > "$OUT/results.txt"
@@ -47,16 +49,39 @@ build() {  # folder, cmake arguments...
   ninja -C "build/$dir" pv_bench trivane-sim > "$OUT/$dir.build.log" 2>&1 || { cat "$OUT/$dir.build.log"; exit 1; }
 }
 
+# The product runs where this machine runs 32-bit programs.
+if [[ " ${PLATFORMS[*]} " == *" wine32 "* ]]; then
+  probe=$(mktemp -d)
+  printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' > "$probe/t.s"
+  if ! { as --32 "$probe/t.s" -o "$probe/t.o" && ld -m elf_i386 "$probe/t.o" -o "$probe/t" &&
+         { "$probe/t"; [ $? -eq 42 ]; }; } > /dev/null 2>&1 || [ ! -x /usr/lib/wine/wine ]; then
+    echo "this machine runs no 32-bit programs (or has no 32-bit wine): no rows for the i686 DLL" >&2
+    PLATFORMS=("${PLATFORMS[@]/wine32}")
+  fi
+  rm -rf "$probe"
+fi
+
 build native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 SIM=build/native/trivane-sim
 if [[ " ${PLATFORMS[*]} " == *" wine64 "* ]]; then
   build win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  $WINE cmd /c exit > /dev/null 2>&1 || true
-  # One wine server for the whole run, so that its processor time can be
-  # read before and after each figure.
-  /usr/lib/wine/wineserver -k 2> /dev/null || true
-  /usr/lib/wine/wineserver -p
 fi
+if [[ " ${PLATFORMS[*]} " == *" wine32 "* ]]; then
+  build win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release \
+    -DPV_BUILD_TOOLS=ON -DPV_RUN_WIN32_TESTS=ON
+fi
+
+# One wine server per platform for its whole run (and only that one), so
+# that its processor time can be read before and after each figure.
+SERVER_KIND=""
+use_server() {  # wine kind, or "" for none
+  [ -n "$SERVER_KIND" ] && scripts/wine-run "$SERVER_KIND" --server -k 2> /dev/null
+  SERVER_KIND=$1
+  [ -n "$SERVER_KIND" ] || return 0
+  scripts/wine-run "$SERVER_KIND" cmd /c exit > /dev/null 2>&1 || true
+  scripts/wine-run "$SERVER_KIND" --server -k 2> /dev/null || true
+  scripts/wine-run "$SERVER_KIND" --server -p
+}
 
 SIMS=()
 start_sims() {  # simulator arguments per console: "1:ARGS" ...
@@ -76,7 +101,7 @@ stop_sims() {
 }
 finish() {
   stop_sims
-  [[ " ${PLATFORMS[*]} " == *" wine64 "* ]] && /usr/lib/wine/wineserver -k 2> /dev/null
+  use_server ""
   return 0
 }
 trap finish EXIT
@@ -98,10 +123,10 @@ figure() {  # platform, keep, arguments...
   shift 2
   local exe=build/native/pv_bench
   local run=()
-  if [ "$platform" = wine64 ]; then
-    exe=build/win64/pv_bench.exe
-    run=("$WINE")
-  fi
+  case $platform in
+    wine64) exe=build/win64/pv_bench.exe run=(scripts/wine-run wine64) ;;
+    wine32) exe=build/win32/pv_bench.exe run=(scripts/wine-run wine32) ;;
+  esac
   local before after
   before=$(server_cpu)
   "${run[@]}" "$exe" "$@" 2> "$OUT/last.err" | tr -d '\r' > "$OUT/last.txt" || { cat "$OUT/last.err" >&2; return 1; }
@@ -112,12 +137,14 @@ figure() {  # platform, keep, arguments...
 }
 value_of() { sed -n 's/^RESULT [^|]*|\([^|]*\)|.*/\1/p' "$OUT/last.txt" | head -n 1; }
 updates_of() { sed -n 's/^UPDATES //p' "$OUT/last.txt" | head -n 1; }
-wine_row() {  # figure, value, floor, unit
-  echo "wine64|  $1|$2|$3|$4|lower" >> "$OUT/results.txt"
+wine_row() {  # platform, figure, value, floor, unit
+  echo "$1|  $2|$3|$4|$5|lower" >> "$OUT/results.txt"
 }
 
 for platform in "${PLATFORMS[@]}"; do
+  [ -n "$platform" ] || continue
   echo "== $platform" >&2
+  case $platform in wine*) use_server "$platform" ;; *) use_server "" ;; esac
   figure "$platform" 1 decode "$DECODE_S"
   figure "$platform" 1 latency "$LATENCY_N"
   figure "$platform" 1 rate "$RATE_BURST"
@@ -125,16 +152,16 @@ for platform in "${PLATFORMS[@]}"; do
   figure "$platform" 0 cpu "$CPU_S" bare
   bare=$(value_of) bareServer=$(awk -v s="$SERVER_CPU" -v u="$(updates_of)" 'BEGIN { print (u > 0 ? s * 1e6 / u : 0) }')
   figure "$platform" 1 cpu "$CPU_S" driver "$bare"
-  if [ "$platform" = wine64 ]; then
-    wine_row "wine server, per universe update" \
+  if [ "$platform" != native ]; then
+    wine_row "$platform" "wine server, per universe update" \
       "$(awk -v s="$SERVER_CPU" -v u="$(updates_of)" 'BEGIN { print (u > 0 ? s * 1e6 / u : 0) }')" "$bareServer" us
   fi
   stop_sims
   start_sims "1:--rate 0" "2:--rate 0" "3:--rate 0"
   for sessions in 1 3; do
     figure "$platform" 1 idle "$sessions" "$IDLE_S"
-    if [ "$platform" = wine64 ]; then
-      wine_row "wine server's share, per session" \
+    if [ "$platform" != native ]; then
+      wine_row "$platform" "wine server's share, per session" \
         "$(awk -v s="$SERVER_CPU" -v t="$IDLE_S" -v n="$sessions" 'BEGIN { print 100 * s / t / n }')" 0 "% of a core"
     fi
   done

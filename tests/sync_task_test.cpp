@@ -165,16 +165,19 @@ TEST(Task, StartReturnsOnlyAfterInitAndStopEndsAPollingBody) {
   EXPECT_FALSE(echo.Contains("KILLED"));
 }
 
-TEST(Task, AStopMadeBeforeTheThreadBeginsIsNeverLost) {
+TEST(Task, AStopMadeBeforeTheThreadsInitIsNeverLost) {
   EchoCapture echo;
   TestTask task("LATE");
-  FaultArm(FaultPoint::TaskBeforeInit, 300);
-  std::thread starter([&] { task.Start(0); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  FaultArm(FaultPoint::TaskBeforeInit, 300);  // the thread is past its start's check
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    task.CancelStart();
+  });
+  task.Start(0);
+  canceller.join();
   const auto start = Clock::now();
   task.Stop(100, 100);
   EXPECT_LT(MsSince(start), 1000);
-  starter.join();
   FaultDisarmAll();
   EXPECT_EQ(task.m_tid, kNoTask);
   EXPECT_FALSE(echo.Contains("KILLED"));

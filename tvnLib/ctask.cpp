@@ -243,8 +243,8 @@ void CTASK::START(void* p) {
 
   bool initialised = false;
   try {
-    FaultPause(FaultPoint::TaskBeforeInit);
     if (!task->StartCancelled()) {
+      FaultPause(FaultPoint::TaskBeforeInit);
       task->Init();
       initialised = true;
     }
