@@ -8,6 +8,7 @@
 #include "../tvnLib/ipaddress.h"
 #include "../tvnLib/os.h"
 #include "dmx_encode.h"
+#include "local_port.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ ConsoleSimulator::ConsoleSimulator(const SimOptions& options) : m_options(option
   // own formula is checked on the wire.
   m_controlGroup = MakeAddress(236, 3, 3, static_cast<uint8_t>(m_options.console));
   m_dmxGroup = MakeAddress(236, 3, 2, static_cast<uint8_t>(32 + m_options.console));
-  m_levels.assign(512 * static_cast<size_t>(m_options.universes), 0);
+  m_levels.assign(512 * static_cast<size_t>(m_options.universes), m_options.level);
 }
 
 ConsoleSimulator::~ConsoleSimulator() { Stop(); }
@@ -68,6 +69,9 @@ bool ConsoleSimulator::Start(std::string* error) {
     return fail("cannot join the control group");
   m_sendSocket = osUdpSocket();
   if (m_sendSocket == kOsInvalidSocket) return fail("no socket");
+  const IPADDRESS anyPort(0, 0);
+  if (osBind(m_sendSocket, &anyPort) != 0) return fail("cannot bind the sending socket");
+  m_sendPort = LocalPort(m_sendSocket);
   if (osSetMulticastIf(m_sendSocket, m_options.interfaceAddr) != 0) return fail("cannot use the interface");
   osSetSockOpt(m_sendSocket, OsSockOpt::MulticastLoop, 1);
   osSetSockOpt(m_sendSocket, OsSockOpt::MulticastTtl, 1);
@@ -159,8 +163,10 @@ void ConsoleSimulator::ReceiveLoop() {
     packet.type = n >= 20 ? Le32(buffer + 16) : 0;
     packet.receiving = n >= 24 ? Le32(buffer + 20) : 0;
     packet.atMs = NowMs();
+    packet.source = info.source;
+    packet.sourcePort = info.sourcePort;
     // Our own PD_ACCEPT and PD_SHUTDOWN come back through the loop.
-    if (packet.type == PD_ACCEPT || packet.type == PD_SHUTDOWN) continue;
+    if (info.sourcePort == m_sendPort && info.source == m_options.interfaceAddr) continue;
     std::function<void(const SimControlPacket&)> callback;
     {
       std::lock_guard<std::mutex> lock(m_mutex);
@@ -187,7 +193,7 @@ void ConsoleSimulator::SetLevels(int universe, const uint8_t* levels, bool sendN
     std::lock_guard<std::mutex> lock(m_mutex);
     uint8_t* target = m_levels.data() + 512 * universe;
     std::memcpy(target, levels, 512);
-    if (sendNow) datagrams = BuildFrame({universe}, target, nullptr, m_options.dmxVersion);
+    if (sendNow) datagrams = BuildFrame({universe}, target, nullptr, m_options.dmxVersion, m_options.dmxType);
   }
   for (const auto& datagram : datagrams) SendDmxDatagram(datagram);
 }
@@ -233,7 +239,8 @@ void ConsoleSimulator::SendLoop() {
       std::lock_guard<std::mutex> lock(m_mutex);
       NextFrame(frame);
       const bool full = !m_options.changedOnly || m_previous.empty() || frame % refreshEvery == 0;
-      datagrams = BuildFrame(universes, m_levels.data(), full ? nullptr : m_previous.data(), m_options.dmxVersion);
+      datagrams = BuildFrame(universes, m_levels.data(), full ? nullptr : m_previous.data(),
+                             m_options.dmxVersion, m_options.dmxType);
       m_previous = m_levels;
     }
     for (const auto& datagram : datagrams) SendDmxDatagram(datagram);

@@ -70,7 +70,7 @@ std::vector<uint8_t> BuildDmxDatagram(const std::vector<UniverseBlock>& blocks, 
 }
 
 std::vector<std::vector<uint8_t>> BuildFrame(const std::vector<int>& universes, const uint8_t* levels,
-                                             const uint8_t* previous, uint32_t version) {
+                                             const uint8_t* previous, uint32_t version, uint32_t packetType) {
   std::vector<std::vector<uint8_t>> datagrams;
   std::vector<UniverseBlock> pending;
   size_t pendingBytes = 12;
@@ -80,13 +80,13 @@ std::vector<std::vector<uint8_t>> BuildFrame(const std::vector<int>& universes, 
       continue;
     const size_t bytes = 2 + block.records.size();
     if (pendingBytes + bytes > static_cast<size_t>(kRrMaxPayload)) {
-      datagrams.push_back(BuildDmxDatagram(pending, DMX_DATA_NEW, version));
+      datagrams.push_back(BuildDmxDatagram(pending, packetType, version));
       pending.clear();
       pendingBytes = 12;
     }
     pending.push_back(std::move(block));
     pendingBytes += bytes;
   }
-  if (!pending.empty()) datagrams.push_back(BuildDmxDatagram(pending, DMX_DATA_NEW, version));
+  if (!pending.empty()) datagrams.push_back(BuildDmxDatagram(pending, packetType, version));
   return datagrams;
 }

@@ -33,6 +33,8 @@ std::vector<uint8_t> BuildDmxPayload(const std::vector<UniverseBlock>& blocks);
 // Splits the universes of one frame into as few datagrams as fit the
 // 1468-byte limit. `levels` holds 512 bytes per universe in `universes`;
 // `previous` (same shape, or null) limits each universe to its changes.
-// `version` goes into each header (7 is the only one the driver reads).
+// `version` and `packetType` go into each header (the driver reads only 7
+// and DMX_DATA_NEW).
 std::vector<std::vector<uint8_t>> BuildFrame(const std::vector<int>& universes, const uint8_t* levels,
-                                             const uint8_t* previous, uint32_t version = kRrVersion);
+                                             const uint8_t* previous, uint32_t version = kRrVersion,
+                                             uint32_t packetType = DMX_DATA_NEW);

@@ -26,7 +26,9 @@ const char kUsage[] =
     "  --rate HZ            DMX frames per second, 0 for none (default 40)\n"
     "  --pattern P          static | chase | fade | random (default chase)\n"
     "  --changed-only       send only changed channels (a full frame every second)\n"
+    "  --level L            every channel's level in the static pattern (default 0)\n"
     "  --dmx-version V      protocol version in the DMX headers (default 7; others are dropped)\n"
+    "  --dmx-type T         packet type in the DMX headers (default 24; others are dropped)\n"
     "  --accept-delay MS    wait before answering a heartbeat (default 0)\n"
     "  --never-accept       never answer\n"
     "  --shutdown-after MS  send PD_SHUTDOWN this long after each acceptance\n"
@@ -94,6 +96,10 @@ int main(int argc, char** argv) {
       options.changedOnly = true;
     } else if (arg == "--accept-delay") {
       options.acceptDelayMs = std::atoi(value());
+    } else if (arg == "--level") {
+      options.level = static_cast<uint8_t>(std::atoi(value()));
+    } else if (arg == "--dmx-type") {
+      options.dmxType = static_cast<uint32_t>(std::atoi(value()));
     } else if (arg == "--dmx-version") {
       options.dmxVersion = static_cast<uint32_t>(std::atoi(value()));
     } else if (arg == "--never-accept") {
@@ -126,7 +132,13 @@ int main(int argc, char** argv) {
   ConsoleSimulator sim(options);
   sim.OnControlPacket([quiet](const SimControlPacket& packet) {
     if (quiet && packet.type == PD_HEARTBEAT) return;
-    std::printf("%8.3f %s\n", static_cast<double>(packet.atMs) / 1000.0, ConsoleSimulator::Describe(packet).c_str());
+    // A console's messages on this group come from another console (or a
+    // program) with this number: say who.
+    const bool console = packet.type == PD_ACCEPT || packet.type == PD_SHUTDOWN;
+    char address[kAddressTextSize];
+    std::printf("%8.3f %s%s%s%s\n", static_cast<double>(packet.atMs) / 1000.0, ConsoleSimulator::Describe(packet).c_str(),
+                console ? " from " : "", console ? AddressText(packet.source, address) : "",
+                console ? (":" + std::to_string(packet.sourcePort) + ", another console with this number").c_str() : "");
     std::fflush(stdout);
   });
   std::string error;
