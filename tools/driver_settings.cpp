@@ -1,11 +1,15 @@
 #include "driver_settings.h"
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "../driver/driver_state.h"
 #include "../driver/settings.h"
 #include "../tvnLib/lib_startup.h"
+#include "../tvnLib/ipaddress.h"
 #include "../tvnLib/os.h"
+#include "../tvnLib/POSIX/reg_file.h"
 #include "../tvnLib/registry.h"
 
 Settings ReadDriverSettings() {
@@ -26,6 +30,27 @@ Settings ReadDriverSettings() {
   s.echoSet = RegReadDword(OsRegRoot::CurrentUser, "echo", &s.echo, kDriverSettingsKey) == 0;
   ReadSettings();
   s.interfaceAddr = InterfaceAddr;
+  return s;
+}
+
+Settings ReadSettingsFile(const std::string& path) {
+  Settings s;
+  s.source = path;
+  std::ifstream in(path, std::ios::binary);
+  s.found = static_cast<bool>(in);
+  const RegFile file = RegFile::Parse(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+  auto dword = [&](const char* name, bool* set, uint32_t* value) {
+    const std::vector<uint8_t>* bytes = file.Value(OsRegRoot::CurrentUser, kDriverSettingsKey, name);
+    *set = bytes != nullptr && bytes->size() >= 4;
+    if (*set) *value = (*bytes)[0] | (*bytes)[1] << 8 | (*bytes)[2] << 16 | static_cast<uint32_t>((*bytes)[3]) << 24;
+  };
+  if (const std::vector<uint8_t>* ip = file.Value(OsRegRoot::CurrentUser, kDriverSettingsKey, "ip"))
+    s.ipText = std::string(ip->begin(), ip->end()).c_str();
+  for (int i = 0; i < 3; ++i) dword(("Trivane" + std::to_string(i + 1)).c_str(), &s.consoleSet[i], &s.consoleValue[i]);
+  dword("Autofocus", &s.autofocusSet, &s.autofocus);
+  dword("echo", &s.echoSet, &s.echo);
+  // As ReadSettings: at most 18 characters, through the dotted-address parser.
+  s.interfaceAddr = ParseDottedAddress(s.ipText.substr(0, 18).c_str());
   return s;
 }
 

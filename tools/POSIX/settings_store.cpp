@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include "../../tvnLib/os.h"
 
 namespace {
@@ -13,6 +15,8 @@ void MakeFolders(const std::string& path) {
 }
 
 }  // namespace
+
+bool ReplaceFileWith(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 
 bool StoreSettings(const std::vector<RegChange>& changes, std::string* where, std::string* error) {
   char path[512];
