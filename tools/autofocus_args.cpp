@@ -77,13 +77,29 @@ bool ParseAutofocusArg(const std::string& arg, const std::function<std::string()
   return true;
 }
 
-void SendAutofocus(const DriverApi& api, uint16_t handle, AutofocusRequest& request, FILE* out) {
-  if (!request.midi.empty()) {
+namespace {
+
+// Capability bits of GetDriverCaps.
+constexpr uint32_t kCapsMidi = 0x8, kCapsBlind = 0x200;
+
+bool Offered(uint32_t caps, uint32_t bit, const char* what, FILE* out) {
+  if ((caps & bit) != 0) return true;
+  const char* mode = (caps & kCapsBlind) != 0 ? "blind autofocus" : (caps & kCapsMidi) != 0 ? "MIDI autofocus" : "no autofocus";
+  std::fprintf(out, "%s NOT sent: the driver is set for %s (GetDriverCaps 0x%x). It decides when it is loaded, from "
+               "the host's releases and the \"Autofocus\" setting (1 blind, 2 MIDI); change the setting "
+               "(pvtrivane-config --autofocus) and start the host again.\n", what, mode, caps);
+  return false;
+}
+
+}  // namespace
+
+void SendAutofocus(const DriverApi& api, uint16_t handle, AutofocusRequest& request, uint32_t caps, FILE* out) {
+  if (!request.midi.empty() && Offered(caps, kCapsMidi, "MIDI autofocus", out)) {
     if (request.fixChecksum) FixMidiChecksum(request.midi);
     std::fprintf(out, "SendMIDI(%u, %zu bytes)\n", handle, request.midi.size());
     api.SendMIDI(handle, 0, static_cast<int32_t>(request.midi.size()), request.midi.data());
   }
-  if (request.blind) {
+  if (request.blind && Offered(caps, kCapsBlind, "blind autofocus levels", out)) {
     std::fprintf(out, "blind autofocus: spot %d, start channel %d, %zu level(s) on port %d\n", request.spot,
                  request.startChannel, request.levels.size(), request.port);
     api.StartBlindAF();
@@ -93,7 +109,7 @@ void SendAutofocus(const DriverApi& api, uint16_t handle, AutofocusRequest& requ
                               request.levels.data());
     api.FinishBlindAF();
   }
-  if (!request.selection.empty()) {
+  if (!request.selection.empty() && Offered(caps, kCapsBlind, "blind autofocus selection", out)) {
     for (size_t i = 0; i < request.selection.size(); ++i) request.selection[i].Type = request.selectionTypes[i].c_str();
     std::fprintf(out, "blind autofocus selection: %zu item(s)\n", request.selection.size());
     api.SendBlindAFSelection(handle, static_cast<int32_t>(request.selection.size()), request.selection.data());

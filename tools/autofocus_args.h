@@ -34,8 +34,10 @@ bool ParseAutofocusArg(const std::string& arg, const std::function<std::string()
 // Fills in byte Length-2 of a MIDI autofocus message.
 void FixMidiChecksum(std::vector<uint8_t>& message);
 
-// Sends what the request holds to `handle` and reports it on `out`.
-void SendAutofocus(const DriverApi& api, uint16_t handle, AutofocusRequest& request, FILE* out);
+// Sends what the request holds to `handle` and reports it on `out`; a kind
+// that the driver's capabilities (GetDriverCaps) do not offer is not sent,
+// and the report says why.
+void SendAutofocus(const DriverApi& api, uint16_t handle, AutofocusRequest& request, uint32_t caps, FILE* out);
 
 // Points the driver at a settings file (POSIX); false where the settings
 // live in the registry.

@@ -12,6 +12,7 @@
 #include "../tvnLib/os_net.h"
 #include "console_sim.h"
 #include "library_version.h"
+#include "show_replay.h"
 
 namespace {
 
@@ -33,6 +34,10 @@ const char kUsage[] =
     "  --never-accept       never answer\n"
     "  --shutdown-after MS  send PD_SHUTDOWN this long after each acceptance\n"
     "  --reaccept-after MS  accept again this long after a shutdown\n"
+    "  --replay FILE        send a recorded show (pvtrivane-record, or any pcap/pcapng\n"
+    "                       capture) instead of a pattern, at its recorded timing\n"
+    "  --loop               replay it again and again\n"
+    "  --from M             replay console M's traffic of the recording (default: the first)\n"
     "  --seconds S          end after S seconds (default: run until Ctrl-C)\n"
     "  --quiet              do not print the heartbeats\n"
     "  --version            this program's build\n"
@@ -63,7 +68,9 @@ int main(int argc, char** argv) {
   SimOptions options;
   options.keepPackets = false;  // printed as they come, never stored: the simulator runs for hours
   double seconds = -1;
-  bool quiet = false;
+  bool quiet = false, loop = false;
+  std::string replayFile;
+  int replayFrom = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&]() -> const char* {
@@ -108,6 +115,12 @@ int main(int argc, char** argv) {
       options.shutdownAfterMs = std::atoi(value());
     } else if (arg == "--reaccept-after") {
       options.reacceptAfterMs = std::atoi(value());
+    } else if (arg == "--replay") {
+      replayFile = value();
+    } else if (arg == "--loop") {
+      loop = true;
+    } else if (arg == "--from") {
+      replayFrom = std::atoi(value());
     } else if (arg == "--seconds") {
       seconds = std::atof(value());
     } else if (arg == "--quiet") {
@@ -120,6 +133,15 @@ int main(int argc, char** argv) {
   if (options.console < 1 || options.console > 31 || options.universes < 1 || options.universes > 64) {
     std::fprintf(stderr, "trivane-sim: console must be 1..31 and universes 1..64\n");
     return 2;
+  }
+  ShowReplay show;
+  if (!replayFile.empty()) {
+    std::string error;
+    if (!show.Load(replayFile, replayFrom, &error)) {
+      std::fprintf(stderr, "trivane-sim: %s\n", error.c_str());
+      return 2;
+    }
+    options.rateHz = 0;  // the recording streams instead of a pattern
   }
   int major = 0;
   if (!osNetStartup(&major)) {
@@ -151,6 +173,23 @@ int main(int argc, char** argv) {
               AddressText(sim.Options().interfaceAddr, address), options.universes, options.rateHz);
   std::fflush(stdout);
 
+  std::thread replay;
+  if (!replayFile.empty()) {
+    std::printf("trivane-sim: replaying console %d of %s (%zu datagrams, %.1f s, read by %s%s)%s\n", show.Console(),
+                replayFile.c_str(), show.Items().size(), show.Seconds(), show.Reader().c_str(),
+                show.CutShort() > 0 ? (", " + std::to_string(show.CutShort()) + " cut short left out").c_str() : "",
+                loop ? ", looping" : "");
+    std::fflush(stdout);
+    replay = std::thread([&] {
+      show.Play([&](const ReplayItem& item) {
+        if (item.dmx) sim.SendDmxDatagram(item.payload);
+        else if (item.type == PD_ACCEPT) sim.SendAccept();
+        else sim.SendShutdown();
+      }, loop, g_stop);
+      if (!g_stop) std::printf("trivane-sim: the replay ended\n");
+      std::fflush(stdout);
+    });
+  }
   std::thread input([&sim] {
     std::string line;
     while (!g_stop && std::getline(std::cin, line)) {
@@ -170,6 +209,8 @@ int main(int argc, char** argv) {
     if (seconds >= 0 && osTickCountMs() - started >= static_cast<uint32_t>(seconds * 1000)) break;
     osSleepMs(50);
   }
+  g_stop = true;
+  if (replay.joinable()) replay.join();
   sim.Stop();
   std::printf("trivane-sim: %llu frames sent\n", static_cast<unsigned long long>(sim.FramesSent()));
   osNetCleanup();

@@ -17,57 +17,19 @@ MODE=${2:-native}
 WINDIR=${3:-}
 OUT_DIR=$NATIVE/diagnose-$MODE
 rm -rf "$OUT_DIR" && mkdir -p "$OUT_DIR"
-WINE="$(cd "$(dirname "$0")/../.." && pwd)/scripts/wine-run $MODE"
-KEY='HKCU\Software\Orvell Stagecraft\Trivane - Previsa Protocol Driver\Settings'
-failures=0
-PIDS=()
-
-cleanup() {
-  [ ${#PIDS[@]} -gt 0 ] && kill "${PIDS[@]}" 2> /dev/null
-  wait 2> /dev/null
-  PIDS=()
-}
-trap cleanup EXIT
-
-sim() {  # simulator arguments; its output in $OUT_DIR/$CASE.sim
-  "$NATIVE/trivane-sim" "$@" >> "$OUT_DIR/$CASE.sim" 2>&1 &
-  PIDS+=($!)
-}
-
-# The driver's settings for the case: NAME=VALUE words (ip text, the rest
-# numbers), as a .reg file (native) or in the wine prefix's registry.
-settings() {
-  local pair name value
-  printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER%s]\n' "${KEY#HKCU}" > "$OUT_DIR/$CASE.reg"
-  [ "$MODE" != native ] && $WINE reg delete 'HKCU\Software\Orvell Stagecraft' /f > /dev/null 2>&1
-  for pair in "$@"; do
-    name=${pair%%=*} value=${pair#*=}
-    if [ "$name" = ip ]; then
-      printf '"ip"="%s"\n' "$value" >> "$OUT_DIR/$CASE.reg"
-      [ "$MODE" != native ] && $WINE reg add "$KEY" /v ip /t REG_SZ /d "$value" /f > /dev/null
-    else
-      printf '"%s"=dword:%08x\n' "$name" "$value" >> "$OUT_DIR/$CASE.reg"
-      [ "$MODE" != native ] && $WINE reg add "$KEY" /v "$name" /t REG_DWORD /d "$value" /f > /dev/null
-    fi
-  done
-}
+source "$(dirname "$0")/common.sh"
 
 # Runs the diagnose with the case's settings and options; keeps its text
 # and JSON; sets STATUS; stops the case's programs.
 diagnose() {  # diagnose options...
   sleep 0.5
-  if [ "$MODE" != native ]; then
-    $WINE "$WINDIR/pvtrivane-diagnose.exe" --seconds 2 --json-file "$(winepath_of "$OUT_DIR/$CASE.json")" "$@" 2>&1 |
-      tr -d '\r' > "$OUT_DIR/$CASE.txt"
-    STATUS=${PIPESTATUS[0]}
-  else
-    "$NATIVE/pvtrivane-diagnose" --registry "$OUT_DIR/$CASE.reg" --seconds 2 --json-file "$OUT_DIR/$CASE.json" "$@" \
-      > "$OUT_DIR/$CASE.txt" 2>&1
-    STATUS=$?
-  fi
+  local registry=()
+  [ "$MODE" = native ] && registry=(--registry "$OUT_DIR/$CASE.reg")
+  tool pvtrivane-diagnose "${registry[@]}" --seconds 2 --json-file "$(winepath_of "$OUT_DIR/$CASE.json")" "$@" 2>&1 |
+    tr -d '\r' > "$OUT_DIR/$CASE.txt"
+  STATUS=${PIPESTATUS[0]}
   cleanup
 }
-winepath_of() { echo "Z:${1//\//\\}"; }
 
 # Checks the status and the texts (in the words or the JSON); a text that
 # starts with ! must not be there.
@@ -177,7 +139,7 @@ if [ "$(id -u)" -eq 0 ] && command -v unshare > /dev/null; then
   # inside the namespace.
   [ "$MODE" = native ] || $WINE --server -w
   export NATIVE MODE WINDIR OUT_DIR WINE KEY CASE
-  unshare --net bash -c "failures=0; PIDS=(); $(declare -f cleanup sim settings diagnose winepath_of expect other_interface);
+  unshare --net bash -c "failures=0; PIDS=(); $(declare -f cleanup sim settings tool diagnose winepath_of expect other_interface);
     other_interface" || failures=$((failures + 1))
 else
   echo "skip $CASE: a network namespace needs root"
