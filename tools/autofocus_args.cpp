@@ -28,8 +28,8 @@ void FixMidiChecksum(std::vector<uint8_t>& message) {
   message[message.size() - 2] = static_cast<uint8_t>(~sum % 128);
 }
 
-bool ParseAutofocusArg(const std::string& arg, const std::function<std::string()>& value,
-                       AutofocusRequest* request, std::string* error) {
+bool ParseAutofocusArg(const std::string& arg, const std::function<std::string()>& value, AutofocusRequest* request,
+                       std::string* error) {
   long n = 0;
   if (arg == "--af-console") {
     if (!Number(value(), &n)) return *error = "--af-console needs a console number", false;
@@ -84,10 +84,14 @@ constexpr uint32_t kCapsMidi = 0x8, kCapsBlind = 0x200;
 
 bool Offered(uint32_t caps, uint32_t bit, const char* what, FILE* out) {
   if ((caps & bit) != 0) return true;
-  const char* mode = (caps & kCapsBlind) != 0 ? "blind autofocus" : (caps & kCapsMidi) != 0 ? "MIDI autofocus" : "no autofocus";
-  std::fprintf(out, "%s NOT sent: the driver is set for %s (GetDriverCaps 0x%x). It decides when it is loaded, from "
+  const char* mode = (caps & kCapsBlind) != 0  ? "blind autofocus"
+                     : (caps & kCapsMidi) != 0 ? "MIDI autofocus"
+                                               : "no autofocus";
+  std::fprintf(out,
+               "%s NOT sent: the driver is set for %s (GetDriverCaps 0x%x). It decides when it is loaded, from "
                "the host's releases and the \"Autofocus\" setting (1 blind, 2 MIDI); change the setting "
-               "(pvtrivane-config --autofocus) and start the host again.\n", what, mode, caps);
+               "(pvtrivane-config --autofocus) and start the host again.\n",
+               what, mode, caps);
   return false;
 }
 
@@ -105,8 +109,7 @@ void SendAutofocus(const DriverApi& api, uint16_t handle, AutofocusRequest& requ
     api.StartBlindAF();
     api.SendSpot(handle, request.port, request.spot);
     api.SendStartChannel(handle, request.port, request.startChannel);
-    api.SetBlindAFChannelData(handle, request.port, static_cast<int32_t>(request.levels.size()),
-                              request.levels.data());
+    api.SetBlindAFChannelData(handle, request.port, static_cast<int32_t>(request.levels.size()), request.levels.data());
     api.FinishBlindAF();
   }
   if (!request.selection.empty() && Offered(caps, kCapsBlind, "blind autofocus selection", out)) {

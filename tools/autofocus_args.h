@@ -28,8 +28,8 @@ struct AutofocusRequest {
 // Takes one autofocus option (`arg`, its value read through `value`);
 // false when `arg` is none of them (error empty) or its value is wrong
 // (error says why).
-bool ParseAutofocusArg(const std::string& arg, const std::function<std::string()>& value,
-                       AutofocusRequest* request, std::string* error);
+bool ParseAutofocusArg(const std::string& arg, const std::function<std::string()>& value, AutofocusRequest* request,
+                       std::string* error);
 
 // Fills in byte Length-2 of a MIDI autofocus message.
 void FixMidiChecksum(std::vector<uint8_t>& message);

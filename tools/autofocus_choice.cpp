@@ -18,7 +18,8 @@ AutofocusChoice ReadAutofocusChoice() {
       HostRelease r;
       r.key = name;
       char* text = nullptr;
-      if (RegReadString(OsRegRoot::LocalMachine, "ReleaseVer", &text, (std::string(kHostKey) + "\\" + name).c_str()) == 0 &&
+      if (RegReadString(OsRegRoot::LocalMachine, "ReleaseVer", &text, (std::string(kHostKey) + "\\" + name).c_str()) ==
+              0 &&
           text != nullptr) {
         r.text = text;
         if (std::sscanf(text, "Release %d", &r.number) != 1) r.number = -1;
@@ -50,10 +51,12 @@ std::vector<std::string> AutofocusChoice::Reasons() const {
                   (r.text.empty() ? std::string("no ReleaseVer, not counted")
                                   : "\"" + r.text + "\"" +
                                         (r.number < 0 ? ", not of the form \"Release N\", not counted"
-                                                      : midi ? ", 13 or older: MIDI autofocus" : ", newer than 13")));
+                                         : midi       ? ", 13 or older: MIDI autofocus"
+                                                      : ", newer than 13")));
   }
-  if (hostKeyFound) why.push_back(old ? "an installed release of 13 or older selects MIDI autofocus"
-                                      : "no installed release is 13 or older: blind autofocus");
+  if (hostKeyFound)
+    why.push_back(old ? "an installed release of 13 or older selects MIDI autofocus"
+                      : "no installed release is 13 or older: blind autofocus");
   if (!settingSet) {
     why.push_back("\"Autofocus\" is not set, so the releases decide");
   } else if (setting == 1 || setting == 2 || setting == 4) {

@@ -8,9 +8,9 @@
 #include <vector>
 
 struct HostRelease {
-  std::string key;      // the release's key under the host's key
-  std::string text;     // its "ReleaseVer", empty when it has none
-  int number = -1;      // from "Release %d", -1 when the text does not match
+  std::string key;   // the release's key under the host's key
+  std::string text;  // its "ReleaseVer", empty when it has none
+  int number = -1;   // from "Release %d", -1 when the text does not match
 };
 
 struct AutofocusChoice {

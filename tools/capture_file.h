@@ -62,5 +62,4 @@ std::unique_ptr<CaptureReader> OpenCaptureBuiltIn(const std::string& path, std::
 // The UDP datagram in one captured frame of link type `linkType`: false for
 // anything else (other protocols, IP fragments after the first, frames cut
 // before the UDP header). `frameLength` is the frame's length on the wire.
-bool DatagramOfFrame(int linkType, const uint8_t* frame, size_t captured, uint32_t frameLength,
-                     CapturedDatagram* out);
+bool DatagramOfFrame(int linkType, const uint8_t* frame, size_t captured, uint32_t frameLength, CapturedDatagram* out);

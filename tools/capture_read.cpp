@@ -37,7 +37,8 @@ class BuiltInReader : public CaptureReader {
  private:
   bool Read(std::vector<uint8_t>& buffer, size_t n) {
     buffer.resize(n);
-    return n == 0 || static_cast<bool>(m_in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(n)));
+    return n == 0 ||
+           static_cast<bool>(m_in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(n)));
   }
   bool Fail(const std::string& why) {
     m_error = why;
@@ -58,7 +59,8 @@ class BuiltInReader : public CaptureReader {
 bool BuiltInReader::Start(std::string* error) {
   std::vector<uint8_t> head;
   if (!Read(head, 24)) return *error = "not a capture file (too short)", false;
-  const uint32_t magic = static_cast<uint32_t>(head[0]) | head[1] << 8 | head[2] << 16 | static_cast<uint32_t>(head[3]) << 24;
+  const uint32_t magic =
+      static_cast<uint32_t>(head[0]) | head[1] << 8 | head[2] << 16 | static_cast<uint32_t>(head[3]) << 24;
   if (magic == 0x0A0D0D0A) {
     m_pcapng = true;
     m_in.seekg(0);
@@ -89,8 +91,9 @@ bool BuiltInReader::NextPcap(CapturedDatagram* out) {
   if (!Read(record, 16)) return Fail("a packet record is cut short");
   const uint32_t captured = m_bytes.U32(&record[8]);
   if (captured > (1u << 20) || !Read(frame, captured)) return Fail("a packet is cut short");
-  out->timeNs = static_cast<int64_t>(m_bytes.U32(&record[0])) * 1000000000 +
-                static_cast<int64_t>(m_bytes.U32(&record[4])) * (1000000000 / static_cast<int64_t>(m_pcap.unitsPerSecond));
+  out->timeNs =
+      static_cast<int64_t>(m_bytes.U32(&record[0])) * 1000000000 +
+      static_cast<int64_t>(m_bytes.U32(&record[4])) * (1000000000 / static_cast<int64_t>(m_pcap.unitsPerSecond));
   return DatagramOfFrame(m_pcap.linkType, frame.data(), frame.size(), m_bytes.U32(&record[12]), out);
 }
 
@@ -127,7 +130,8 @@ bool BuiltInReader::NextPcapng(CapturedDatagram* out) {
   if (type == 1 && body.size() >= 8) AddInterface(body);
   if (type != 6 || body.size() < 20) return false;  // only enhanced packets carry what we read
   const uint32_t id = m_bytes.U32(&body[0]), captured = m_bytes.U32(&body[12]);
-  if (id >= m_interfaces.size() || 20 + static_cast<size_t>(captured) > body.size()) return Fail("a packet block is broken");
+  if (id >= m_interfaces.size() || 20 + static_cast<size_t>(captured) > body.size())
+    return Fail("a packet block is broken");
   const Interface& i = m_interfaces[id];
   const uint64_t stamp = static_cast<uint64_t>(m_bytes.U32(&body[4])) << 32 | m_bytes.U32(&body[8]);
   out->timeNs = static_cast<int64_t>(stamp / i.unitsPerSecond * 1000000000 +
@@ -184,7 +188,9 @@ bool DatagramOfFrame(int linkType, const uint8_t* f, size_t captured, uint32_t f
   out->sourcePort = Be16(udp);
   out->destinationPort = Be16(udp + 2);
   const uint16_t udpLength = Be16(udp + 4);
-  out->length = udpLength >= 8 ? udpLength - 8u : frameLength > payloadAt ? static_cast<uint32_t>(frameLength - payloadAt) : 0;
+  out->length = udpLength >= 8            ? udpLength - 8u
+                : frameLength > payloadAt ? static_cast<uint32_t>(frameLength - payloadAt)
+                                          : 0;
   out->payload.assign(f + payloadAt, f + std::min(captured, payloadAt + out->length));
   return true;
 }

@@ -133,8 +133,10 @@ int main(int argc, char** argv) {
     if (address == 0xFFFFFFFFu || ip.size() > 18) return Refuse("\"" + ip + "\" is no IPv4 address (A.B.C.D)");
     // A file may be meant for another machine, whose interfaces are not these.
     if (file.empty() && InterfaceWith(interfaces, address) == nullptr && !force) {
-      std::fprintf(stderr, "pvtrivane-config: %s is no address of this machine (--force writes it anyway); "
-                   "this machine's interfaces:\n", ip.c_str());
+      std::fprintf(stderr,
+                   "pvtrivane-config: %s is no address of this machine (--force writes it anyway); "
+                   "this machine's interfaces:\n",
+                   ip.c_str());
       PrintInterfaces(stderr, interfaces);
       return 2;
     }
@@ -155,7 +157,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "pvtrivane-config: %s\n", error.c_str());
       return 1;
     }
-    std::printf("Written to %s%s:\n", where.c_str(), file.empty() ? "" : " (import it with regedit where it is meant for)");
+    std::printf("Written to %s%s:\n", where.c_str(),
+                file.empty() ? "" : " (import it with regedit where it is meant for)");
     for (const RegChange& c : changes) {
       const std::string what = c.kind == RegChange::Remove ? " removed"
                                : c.kind == RegChange::Text ? " = " + c.text

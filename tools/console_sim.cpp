@@ -19,13 +19,20 @@ uint32_t Le32(const uint8_t* p) {
 
 const char* TypeName(uint32_t type) {
   switch (type) {
-    case PD_HEARTBEAT: return "PD_HEARTBEAT";
-    case PD_ACCEPT: return "PD_ACCEPT";
-    case PD_MIDI_AUTOFOCUS: return "PD_MIDI_AUTOFOCUS";
-    case PD_SHUTDOWN: return "PD_SHUTDOWN";
-    case PD_BLIND_AF_DMX: return "PD_BLIND_AF_DMX";
-    case PD_BLIND_AF_SELECTION: return "PD_BLIND_AF_SELECTION";
-    default: return "UNKNOWN";
+    case PD_HEARTBEAT:
+      return "PD_HEARTBEAT";
+    case PD_ACCEPT:
+      return "PD_ACCEPT";
+    case PD_MIDI_AUTOFOCUS:
+      return "PD_MIDI_AUTOFOCUS";
+    case PD_SHUTDOWN:
+      return "PD_SHUTDOWN";
+    case PD_BLIND_AF_DMX:
+      return "PD_BLIND_AF_DMX";
+    case PD_BLIND_AF_SELECTION:
+      return "PD_BLIND_AF_SELECTION";
+    default:
+      return "UNKNOWN";
   }
 }
 
@@ -45,9 +52,9 @@ ConsoleSimulator::ConsoleSimulator(const SimOptions& options) : m_options(option
 ConsoleSimulator::~ConsoleSimulator() { Stop(); }
 
 uint64_t ConsoleSimulator::NowMs() const {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count()) -
+  return static_cast<uint64_t>(
+             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                 .count()) -
          m_startMs;
 }
 
@@ -106,7 +113,8 @@ void ConsoleSimulator::SendControl(uint32_t type) {
 
 void ConsoleSimulator::SendAccept() {
   m_lastAcceptMs = NowMs();
-  m_shutdownAtMs = m_options.shutdownAfterMs >= 0 ? m_lastAcceptMs + static_cast<uint64_t>(m_options.shutdownAfterMs) : 0;
+  m_shutdownAtMs =
+      m_options.shutdownAfterMs >= 0 ? m_lastAcceptMs + static_cast<uint64_t>(m_options.shutdownAfterMs) : 0;
   m_accepted = true;
   SendControl(PD_ACCEPT);
 }
@@ -217,7 +225,9 @@ void ConsoleSimulator::NextFrame(uint64_t frame) {
         for (int c = 0; c < 512; ++c) levels[c] = ((c + frame) % 16 == 0) ? 255 : 0;
         break;
       case SimPattern::Fade:
-        for (int c = 0; c < 512; ++c) levels[c] = static_cast<uint8_t>((frame * 4 + static_cast<uint64_t>(c) + static_cast<uint64_t>(u) * 7) & 0xFF);
+        for (int c = 0; c < 512; ++c)
+          levels[c] =
+              static_cast<uint8_t>((frame * 4 + static_cast<uint64_t>(c) + static_cast<uint64_t>(u) * 7) & 0xFF);
         break;
       case SimPattern::RandomSparse:
         for (int i = 0; i < 10; ++i) levels[random() % 512] = static_cast<uint8_t>(random());
@@ -239,8 +249,8 @@ void ConsoleSimulator::SendLoop() {
       std::lock_guard<std::mutex> lock(m_mutex);
       NextFrame(frame);
       const bool full = !m_options.changedOnly || m_previous.empty() || frame % refreshEvery == 0;
-      datagrams = BuildFrame(universes, m_levels.data(), full ? nullptr : m_previous.data(),
-                             m_options.dmxVersion, m_options.dmxType);
+      datagrams = BuildFrame(universes, m_levels.data(), full ? nullptr : m_previous.data(), m_options.dmxVersion,
+                             m_options.dmxType);
       m_previous = m_levels;
     }
     for (const auto& datagram : datagrams) SendDmxDatagram(datagram);
@@ -256,7 +266,8 @@ std::string ConsoleSimulator::Describe(const SimControlPacket& packet) {
   const uint8_t* b = packet.bytes.data();
   int n = std::snprintf(line, sizeof line, "%s len=%d sig=%u", TypeName(packet.type), packet.length, packet.signature);
   auto add = [&](const char* format, auto... args) {
-    if (n < static_cast<int>(sizeof line)) n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), format, args...);
+    if (n < static_cast<int>(sizeof line))
+      n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), format, args...);
   };
   if (packet.length < kPdPacketSize) return line;
   const uint32_t count = Le32(b + 36);
@@ -276,7 +287,8 @@ std::string ConsoleSimulator::Describe(const SimControlPacket& packet) {
     case PD_BLIND_AF_SELECTION:
       add(" Count=%u StatusMask=0x%x entries=", count, Le32(b + 40));
       for (uint32_t i = 0; i < count && i < 64; ++i)
-        add("%s%d:%d", i ? "," : "", static_cast<int32_t>(Le32(b + 44 + 8 * i)), static_cast<int32_t>(Le32(b + 48 + 8 * i)));
+        add("%s%d:%d", i ? "," : "", static_cast<int32_t>(Le32(b + 44 + 8 * i)),
+            static_cast<int32_t>(Le32(b + 48 + 8 * i)));
       break;
     default:
       break;

@@ -29,16 +29,16 @@ struct SimOptions {
   int universes = 1;           // universes 0..universes-1 stream
   double rateHz = 40.0;        // 0: no DMX stream
   SimPattern pattern = SimPattern::Chase;
-  bool changedOnly = false;    // only changed channels (a full frame every second)
+  bool changedOnly = false;  // only changed channels (a full frame every second)
   int acceptDelayMs = 0;
   int acceptIntervalMs = 2000;  // at most one acceptance of a heartbeat per interval
   bool neverAccept = false;
-  int shutdownAfterMs = -1;    // PD_SHUTDOWN this long after the acceptance
-  int reacceptAfterMs = -1;    // accept again this long after a shutdown
-  bool keepPackets = true;     // false: control packets are passed to the callback only
-  uint32_t dmxVersion = 7;     // the protocol version in the DMX headers
-  uint32_t dmxType = 24;       // the packet type in the DMX headers
-  uint8_t level = 0;           // every channel's level in the Static pattern
+  int shutdownAfterMs = -1;  // PD_SHUTDOWN this long after the acceptance
+  int reacceptAfterMs = -1;  // accept again this long after a shutdown
+  bool keepPackets = true;   // false: control packets are passed to the callback only
+  uint32_t dmxVersion = 7;   // the protocol version in the DMX headers
+  uint32_t dmxType = 24;     // the packet type in the DMX headers
+  uint8_t level = 0;         // every channel's level in the Static pattern
 };
 
 // What the simulator saw of one control packet.
@@ -48,8 +48,8 @@ struct SimControlPacket {
   uint32_t receiving;
   int length;
   std::vector<uint8_t> bytes;
-  uint64_t atMs;  // milliseconds since Start
-  uint32_t source = 0;      // the sender's address (network order) and port
+  uint64_t atMs;        // milliseconds since Start
+  uint32_t source = 0;  // the sender's address (network order) and port
   uint16_t sourcePort = 0;
 };
 

@@ -48,7 +48,9 @@ const char kUsage[] =
 
 using Clock = std::chrono::steady_clock;
 
-void Sleep(double seconds) { std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(seconds * 1e6))); }
+void Sleep(double seconds) {
+  std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(seconds * 1e6)));
+}
 
 // Listens on `interfaces` for `seconds`; every console's tally into each
 // report (error in *error when the watch cannot start).
@@ -84,7 +86,8 @@ void ScanAll(const Diagnosis& d, double seconds, const std::vector<ConsoleReport
         for (InterfaceHeard& e : c->elsewhere)
           if (e.address == (i != nullptr ? i->address : 0)) entry = &e;
         if (entry == nullptr) {
-          c->elsewhere.push_back(InterfaceHeard{i != nullptr ? i->name : "", i != nullptr ? i->address : 0, s.address, 0});
+          c->elsewhere.push_back(
+              InterfaceHeard{i != nullptr ? i->name : "", i != nullptr ? i->address : 0, s.address, 0});
           entry = &c->elsewhere.back();
         }
         entry->datagrams += s.datagrams;
@@ -246,7 +249,8 @@ int main(int argc, char** argv) {
   if (!jsonFile.empty()) {
     FILE* out = std::fopen(jsonFile.c_str(), "w");
     if (out != nullptr) std::fputs(DiagnosisJson(d).c_str(), out);
-    if (out == nullptr || std::fclose(out) != 0) std::fprintf(stderr, "pvtrivane-diagnose: cannot write %s\n", jsonFile.c_str());
+    if (out == nullptr || std::fclose(out) != 0)
+      std::fprintf(stderr, "pvtrivane-diagnose: cannot write %s\n", jsonFile.c_str());
   }
   LibShutdown();
   osNetCleanup();

@@ -20,7 +20,9 @@ std::string AddressText(uint32_t address) {
   return AddressText(address, text);
 }
 
-std::string SenderText(const Sender& s) { return AddressText(s.address) + Format(":%u", static_cast<unsigned>(s.port)); }
+std::string SenderText(const Sender& s) {
+  return AddressText(s.address) + Format(":%u", static_cast<unsigned>(s.port));
+}
 
 SnifferCounts SnifferCounts::Since(const SnifferCounts& e) const {
   SnifferCounts d = *this;

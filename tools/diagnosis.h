@@ -31,23 +31,23 @@ SnifferCounts CountsOf(const DMX_STATS& stats);
 // Where a console was heard, when not (only) on the configured interface.
 struct InterfaceHeard {
   std::string name;
-  uint32_t address = 0;        // the interface's; 0: no interface of this machine reaches the sender
-  uint32_t sender = 0;         // one of the console's addresses heard there
-  uint32_t datagrams = 0;      // from the console, in the scan
+  uint32_t address = 0;    // the interface's; 0: no interface of this machine reaches the sender
+  uint32_t sender = 0;     // one of the console's addresses heard there
+  uint32_t datagrams = 0;  // from the console, in the scan
 };
 
 struct ConsoleReport {
   int number;
-  int slot;                  // Trivane1..3
-  bool active = false;       // diagnose sent heartbeats to this console
-  bool askedBecauseSilent = false;  // ... because nothing was heard from it
-  bool driverConnected = false;     // a driver's heartbeats say Receiving 1
-  double window = 0;         // seconds its groups were watched
-  uint32_t nowMs = 0;        // the watch's clock when it ended
-  GroupTraffic heard[32];    // what the watch heard on each console's groups
+  int slot;                               // Trivane1..3
+  bool active = false;                    // diagnose sent heartbeats to this console
+  bool askedBecauseSilent = false;        // ... because nothing was heard from it
+  bool driverConnected = false;           // a driver's heartbeats say Receiving 1
+  double window = 0;                      // seconds its groups were watched
+  uint32_t nowMs = 0;                     // the watch's clock when it ended
+  GroupTraffic heard[32];                 // what the watch heard on each console's groups
   std::vector<InterfaceHeard> elsewhere;  // the scan of every interface
   // Active only.
-  double acceptMs = -1;      // -1: no PD_ACCEPT within 5 s
+  double acceptMs = -1;  // -1: no PD_ACCEPT within 5 s
   uint32_t heartbeats = 0;
   bool heartbeatFailed = false;  // the heartbeat sender could not set up or send
   bool stateFailed = false;      // the state receiver could not set up
@@ -69,10 +69,10 @@ struct Diagnosis {
   bool interfaceKnown = false;
   NetInterface interfaceFound;
   std::vector<std::string> firewall;
-  std::string watchError;  // the group watch could not start
+  std::string watchError;                    // the group watch could not start
   std::vector<std::string> settingProblems;  // for instance one number entered twice
-  bool scannedAll = false;  // every interface was scanned
-  bool neverAsk = false;    // --passive: nothing is ever sent
+  bool scannedAll = false;                   // every interface was scanned
+  bool neverAsk = false;                     // --passive: nothing is ever sent
   std::vector<ConsoleReport> consoles;
 
   bool AllStream() const;

@@ -44,8 +44,9 @@ std::string Universes(const ConsoleReport& c, double w) {
 std::string Console(const Diagnosis& d, const ConsoleReport& c) {
   const double w = c.window > 0 ? c.window : 1;
   const GroupTraffic& own = c.Own();
-  std::string j = Format("{\"number\":%d,\"slot\":%d,\"mode\":%s,\"asked_because_silent\":%s,\"window_s\":%.1f,",
-                         c.number, c.slot, c.active ? "\"active\"" : "\"passive\"", Bool(c.askedBecauseSilent), c.window);
+  std::string j =
+      Format("{\"number\":%d,\"slot\":%d,\"mode\":%s,\"asked_because_silent\":%s,\"window_s\":%.1f,", c.number, c.slot,
+             c.active ? "\"active\"" : "\"passive\"", Bool(c.askedBecauseSilent), c.window);
   j += Format("\"heartbeats\":%u,\"heartbeat_failed\":%s,", c.heartbeats, Bool(c.heartbeatFailed));
   j += "\"accept_ms\":" + (c.acceptMs < 0 ? std::string("null") : Format("%.1f", c.acceptMs));
   j += Format(",\"pd_accept\":%u,\"pd_shutdown\":%u,\"shut_down\":%s,\"driver_connected\":%s", own.control[2],
@@ -58,14 +59,15 @@ std::string Console(const Diagnosis& d, const ConsoleReport& c) {
   for (int r = 0; r < kDmxDropReasons; ++r)
     j += Format("%s%s:%u", r ? "," : "", Json(DmxDropNames[r]).c_str(), c.driver.dropped[r]);
   j += "},\"verdicts\":{";
-  for (int v = 0; v < kDmxVerdicts; ++v) j += Format("%s%s:%u", v ? "," : "", Json(DmxVerdictNames[v]).c_str(), own.dmx[v]);
+  for (int v = 0; v < kDmxVerdicts; ++v)
+    j += Format("%s%s:%u", v ? "," : "", Json(DmxVerdictNames[v]).c_str(), own.dmx[v]);
   j += "},\"universes\":" + Universes(c, w) + ",\"senders\":" + Senders(own.dmxSenders, w);
   j += ",\"heard_on\":[";
   for (size_t i = 0; i < c.elsewhere.size(); ++i) {
     const InterfaceHeard& e = c.elsewhere[i];
-    j += Format("%s{\"interface\":%s,\"address\":%s,\"sender\":%s,\"datagrams\":%u}", i ? "," : "",
-                Json(e.name).c_str(), Json(AddressText(e.address)).c_str(), Json(AddressText(e.sender)).c_str(),
-                e.datagrams);
+    j +=
+        Format("%s{\"interface\":%s,\"address\":%s,\"sender\":%s,\"datagrams\":%u}", i ? "," : "", Json(e.name).c_str(),
+               Json(AddressText(e.address)).c_str(), Json(AddressText(e.sender)).c_str(), e.datagrams);
   }
   j += "],\"other_consoles\":{";
   bool first = true;
@@ -86,8 +88,8 @@ std::string Console(const Diagnosis& d, const ConsoleReport& c) {
 std::string DiagnosisJson(const Diagnosis& d) {
   const Settings& s = d.settings;
   std::string j = "{\"tool\":" + Json(d.tool) + ",\"library\":{\"path\":" + Json(d.library.path) +
-                  Format(",\"exists\":%s", Bool(d.library.exists)) + ",\"file_version\":" + Json(d.library.fileVersion) +
-                  ",\"build\":" + Json(d.library.build) + "}";
+                  Format(",\"exists\":%s", Bool(d.library.exists)) +
+                  ",\"file_version\":" + Json(d.library.fileVersion) + ",\"build\":" + Json(d.library.build) + "}";
   j += ",\"settings\":{\"source\":" + Json(s.source) + Format(",\"found\":%s", Bool(s.found));
   j += ",\"ip\":" + (s.ipText.empty() ? std::string("null") : Json(s.ipText));
   for (int i = 0; i < 3; ++i)

@@ -56,7 +56,8 @@ std::string UniverseHealthText(const GroupTraffic& t, uint32_t nowMs) {
   std::string lost, gaps;
   for (int u = 0; u < 64; ++u) {
     const UniverseHealth& h = t.universe[u];
-    if (h.Lost(nowMs)) lost += Format("%s%d (last seen %.1f s ago)", lost.empty() ? "" : ", ", u, (nowMs - h.lastMs) / 1000.0);
+    if (h.Lost(nowMs))
+      lost += Format("%s%d (last seen %.1f s ago)", lost.empty() ? "" : ", ", u, (nowMs - h.lastMs) / 1000.0);
     if (h.gaps > 0)
       gaps += Format("%suniverse %d: %u silence%s, the longest %.1f s", gaps.empty() ? "" : "; ", u, h.gaps,
                      h.gaps == 1 ? "" : "s", h.longestGapMs / 1000.0);
@@ -118,9 +119,19 @@ std::string Header(const Diagnosis& d) {
     t += Format("Interface: PROBLEM: %s is not an address of this machine.\n", s.ipText.c_str());
   } else {
     const NetInterface& i = d.interfaceFound;
-    const bool good = i.up && i.multicast;
+    // Up and multicast-capable, but the consoles may talk elsewhere.
+    std::string elsewhere;
+    for (const ConsoleReport& c : d.consoles)
+      for (const InterfaceHeard& e : c.elsewhere)
+        if (e.address != 0 && e.address != i.address)
+          elsewhere += Format(" PROBLEM: console %d talks on \"%s\" (%s), not here.", c.number, e.name.c_str(),
+                              AddressText(e.address).c_str());
+    const bool good = i.up && i.multicast && elsewhere.empty();
     t += Format("Interface %s: \"%s\", %s%s.%s\n", AddressText(i.address).c_str(), i.name.c_str(), i.up ? "up" : "DOWN",
-                i.multicast ? ", multicast" : ", NOT multicast-capable", good ? " Good." : " PROBLEM.");
+                i.multicast ? ", multicast" : ", NOT multicast-capable",
+                good                ? " Good."
+                : elsewhere.empty() ? " PROBLEM."
+                                    : elsewhere.c_str());
   }
   if (!d.interfaceKnown || !d.interfaceFound.up || !d.interfaceFound.multicast) {
     t += "  This machine's IPv4 interfaces:\n";
@@ -137,10 +148,11 @@ std::string Header(const Diagnosis& d) {
 std::string HowWatched(const Diagnosis& d, const ConsoleReport& c) {
   const std::string ip = AddressText(d.settings.interfaceAddr);
   if (!c.active) return Format("  listened %.1f s on %s without sending anything (passive)\n", c.window, ip.c_str());
-  std::string t = c.askedBecauseSilent
-                      ? "  nothing was heard from it, so diagnose asked it with heartbeats, as the driver does (active)\n"
-                      : "  asked with heartbeats, as the driver does (--active): its PD_ACCEPT restarts the receiver "
-                        "of every driver connected to it\n";
+  std::string t =
+      c.askedBecauseSilent
+          ? "  nothing was heard from it, so diagnose asked it with heartbeats, as the driver does (active)\n"
+          : "  asked with heartbeats, as the driver does (--active): its PD_ACCEPT restarts the receiver "
+            "of every driver connected to it\n";
   t += Format("  heartbeats sent: %u%s\n", c.heartbeats,
               c.heartbeatFailed ? " -- the heartbeat could not be sent (see the interface above)" : "");
   return t;
@@ -150,12 +162,15 @@ std::string NotAccepted(const Diagnosis& d, const ConsoleReport& c) {
   std::string t = "  no PD_ACCEPT within 5 s.\n";
   const int other = Unconfigured(d, c);
   if (other != 0)
-    t += Format("  A console talks as number %d on this interface, which is not configured: if that is the "
-                "console meant here, set Trivane%d = %d.\n", other, c.slot, other);
-  t += Format("  Likely causes: the console's number is not %d; the console is on another network than %s; "
-              "a firewall blocks inbound UDP 6007; the network does not carry multicast group 236.3.3.%d "
-              "(multicast routing, IGMP snooping on a switch without a querier).\n",
-              c.number, AddressText(d.settings.interfaceAddr).c_str(), c.number);
+    t += Format(
+        "  A console talks as number %d on this interface, which is not configured: if that is the "
+        "console meant here, set Trivane%d = %d.\n",
+        other, c.slot, other);
+  t += Format(
+      "  Likely causes: the console's number is not %d; the console is on another network than %s; "
+      "a firewall blocks inbound UDP 6007; the network does not carry multicast group 236.3.3.%d "
+      "(multicast routing, IGMP snooping on a switch without a querier).\n",
+      c.number, AddressText(d.settings.interfaceAddr).c_str(), c.number);
   return t;
 }
 
@@ -181,7 +196,8 @@ std::string Dmx(const ConsoleReport& c) {
   if (stopping != 0) list += Format(" %s %u;", DmxDropNames[static_cast<int>(DmxDrop::Stopping)], stopping);
   t += "  dropped:" + (list.empty() ? std::string(" none") : list) + "\n";
   for (int v = 1; v < kDmxVerdicts; ++v)
-    if (own.dmx[v] != 0) t += Format("    %u datagrams with %s. %s\n", own.dmx[v], DmxVerdictNames[v], kVerdictAdvice[v]);
+    if (own.dmx[v] != 0)
+      t += Format("    %u datagrams with %s. %s\n", own.dmx[v], DmxVerdictNames[v], kVerdictAdvice[v]);
   if (otherGroup != 0)
     t += "    Datagrams of other consoles' groups reached the driver's socket (the system hands it every group joined "
          "on port 9138); the driver passes over them. Nothing to do.\n";
@@ -205,10 +221,11 @@ std::string Findings(const Diagnosis& d, const ConsoleReport& c) {
   const double w = c.window > 0 ? c.window : 1;
   std::string t;
   if (c.ShutDown())
-    t += Format("  The console SHUT DOWN during the watch: PD_SHUTDOWN %u, the last %.1f s into it, and no PD_ACCEPT "
-                "after it: every driver connected to it stopped receiving its DMX (the host's levels are 0). The "
-                "console accepts again when a driver asks, or its operator reconnects it.\n",
-                own.control[4], own.lastShutdownMs / 1000.0);
+    t += Format(
+        "  The console SHUT DOWN during the watch: PD_SHUTDOWN %u, the last %.1f s into it, and no PD_ACCEPT "
+        "after it: every driver connected to it stopped receiving its DMX, and the host's levels went to 0. The "
+        "console accepts again when a driver asks, or its operator reconnects it.\n",
+        own.control[4], own.lastShutdownMs / 1000.0);
   if (c.Senders() > 1) {
     t += Format("  TWO SENDERS stream to console %d's group: %s.\n", c.number, Senders(own.dmxSenders, w).c_str());
     t += "    Two consoles (or a console and another program) use the same number: both stream into the same "
@@ -227,11 +244,11 @@ std::string Findings(const Diagnosis& d, const ConsoleReport& c) {
                   AddressText(e.sender).c_str(), e.datagrams);
       continue;
     }
-    t += Format("  HEARD ON ANOTHER INTERFACE: console %d talks on \"%s\" (%s, from %s, %u datagrams), not on the "
-                "configured %s. Set \"ip\" to %s (pvtrivane-config --ip %s).\n",
-                c.number, e.name.c_str(), AddressText(e.address).c_str(), AddressText(e.sender).c_str(), e.datagrams,
-                AddressText(d.settings.interfaceAddr).c_str(), AddressText(e.address).c_str(),
-                AddressText(e.address).c_str());
+    t += Format(
+        "  HEARD ON ANOTHER INTERFACE: console %d talks on \"%s\" (%s, from %s, %u datagrams), not on the "
+        "configured %s. Set \"ip\" to %s (pvtrivane-config --ip %s).\n",
+        c.number, e.name.c_str(), AddressText(e.address).c_str(), AddressText(e.sender).c_str(), e.datagrams,
+        AddressText(d.settings.interfaceAddr).c_str(), AddressText(e.address).c_str(), AddressText(e.address).c_str());
   }
   return t;
 }
@@ -257,8 +274,10 @@ std::string DiagnosisText(const Diagnosis& d) {
       if (c.active) t += Format("  PD_ACCEPT after %.1f ms\n", c.acceptMs);
       if (c.active || heard) t += Dmx(c);
       if (c.active && c.driver.received == 0)
-        t += Format("  No DMX arrives on 236.3.2.%d:9138: is the console's DMX output on, and does the network carry "
-                    "that group?\n", 32 + c.number);
+        t += Format(
+            "  No DMX arrives on 236.3.2.%d:9138: is the console's DMX output on, and does the network carry "
+            "that group?\n",
+            32 + c.number);
       if (!c.active && !heard)
         t += std::string("  nothing heard from this console") +
              (d.neverAsk ? ", and --passive sends nothing to ask it" : "") + "\n";

@@ -19,8 +19,7 @@ void PutHeader(std::vector<uint8_t>& datagram, size_t payloadLength, uint32_t pa
 
 }  // namespace
 
-bool AppendLevelRecord(std::vector<uint8_t>& out, const uint8_t* levels, const uint8_t* previous,
-                       uint8_t dataType) {
+bool AppendLevelRecord(std::vector<uint8_t>& out, const uint8_t* levels, const uint8_t* previous, uint8_t dataType) {
   uint8_t m0 = 0;
   uint8_t m1[8] = {};
   uint8_t m2[64] = {};
@@ -62,8 +61,7 @@ std::vector<uint8_t> BuildDmxPayload(const std::vector<UniverseBlock>& blocks) {
   return payload;
 }
 
-std::vector<uint8_t> BuildDmxDatagram(const std::vector<UniverseBlock>& blocks, uint32_t packetType,
-                                      uint32_t version) {
+std::vector<uint8_t> BuildDmxDatagram(const std::vector<UniverseBlock>& blocks, uint32_t packetType, uint32_t version) {
   std::vector<uint8_t> datagram = BuildDmxPayload(blocks);
   PutHeader(datagram, datagram.size(), packetType, version);
   return datagram;

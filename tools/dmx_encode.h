@@ -12,8 +12,7 @@
 // Appends one level record (data type 1 or 2) naming the channels whose
 // level differs from `previous` (every channel when `previous` is null).
 // Appends nothing and returns false when no channel is named.
-bool AppendLevelRecord(std::vector<uint8_t>& out, const uint8_t* levels, const uint8_t* previous,
-                       uint8_t dataType = 1);
+bool AppendLevelRecord(std::vector<uint8_t>& out, const uint8_t* levels, const uint8_t* previous, uint8_t dataType = 1);
 
 // One universe of a packet: its block's records (without the length).
 struct UniverseBlock {
@@ -24,8 +23,8 @@ struct UniverseBlock {
 // A whole datagram: the 48-byte header (version 7, type 24, PayloadLength)
 // and the payload (4 unread bytes, the universe mask, the blocks in
 // ascending universe order).
-std::vector<uint8_t> BuildDmxDatagram(const std::vector<UniverseBlock>& blocks,
-                                      uint32_t packetType = DMX_DATA_NEW, uint32_t version = kRrVersion);
+std::vector<uint8_t> BuildDmxDatagram(const std::vector<UniverseBlock>& blocks, uint32_t packetType = DMX_DATA_NEW,
+                                      uint32_t version = kRrVersion);
 
 // The same payload without the header.
 std::vector<uint8_t> BuildDmxPayload(const std::vector<UniverseBlock>& blocks);

@@ -6,10 +6,10 @@
 
 #include "../driver/driver_state.h"
 #include "../driver/settings.h"
-#include "../tvnLib/lib_startup.h"
-#include "../tvnLib/ipaddress.h"
-#include "../tvnLib/os.h"
 #include "../tvnLib/POSIX/reg_file.h"
+#include "../tvnLib/ipaddress.h"
+#include "../tvnLib/lib_startup.h"
+#include "../tvnLib/os.h"
 #include "../tvnLib/registry.h"
 
 Settings ReadDriverSettings() {
@@ -38,7 +38,8 @@ Settings ReadSettingsFile(const std::string& path) {
   s.source = path;
   std::ifstream in(path, std::ios::binary);
   s.found = static_cast<bool>(in);
-  const RegFile file = RegFile::Parse(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+  const RegFile file =
+      RegFile::Parse(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
   auto dword = [&](const char* name, bool* set, uint32_t* value) {
     const std::vector<uint8_t>* bytes = file.Value(OsRegRoot::CurrentUser, kDriverSettingsKey, name);
     *set = bytes != nullptr && bytes->size() >= 4;
@@ -65,10 +66,14 @@ std::string Number(bool set, uint32_t value, const char* meaning) {
 
 const char* AutofocusMeaning(uint32_t v) {
   switch (v) {
-    case 1: return "blind autofocus";
-    case 2: return "MIDI autofocus";
-    case 4: return "autofocus off";
-    default: return "ignored: 1 blind, 2 MIDI, 4 off";
+    case 1:
+      return "blind autofocus";
+    case 2:
+      return "MIDI autofocus";
+    case 4:
+      return "autofocus off";
+    default:
+      return "ignored: 1 blind, 2 MIDI, 4 off";
   }
 }
 
@@ -83,7 +88,8 @@ std::string SettingsText(const Settings& s) {
   }
   t += "  Autofocus = " +
        (s.autofocusSet ? Number(true, s.autofocus, AutofocusMeaning(s.autofocus))
-                       : std::string("(not set: chosen from the host's releases)")) + "\n";
+                       : std::string("(not set: chosen from the host's releases)")) +
+       "\n";
   t += "  echo      = " + Number(s.echoSet, s.echo, s.echo == 1 ? "the echo window opens" : "no echo window") + "\n";
   return t;
 }

@@ -67,10 +67,14 @@ bool GroupWatch::Start(std::string* error) {
   // socket on a port hears every group joined on it (not Linux), each
   // counts only its own range.
   const int perSocket = std::max<int>(1, kMembershipsPerSocket / static_cast<int>(m_interfaces.size()));
-  struct Range { bool dmx; int first, last; };
+  struct Range {
+    bool dmx;
+    int first, last;
+  };
   std::vector<Range> ranges;
   for (const bool dmx : {false, true})
-    for (int first = 1; first <= 31; first += perSocket) ranges.push_back({dmx, first, std::min(31, first + perSocket - 1)});
+    for (int first = 1; first <= 31; first += perSocket)
+      ranges.push_back({dmx, first, std::min(31, first + perSocket - 1)});
   for (const Range& r : ranges) {
     const OsSocket s = Listener(r.dmx ? DmxPort : ControlPort, m_interfaces, r.first, r.last, error);
     if (s == kOsInvalidSocket) {

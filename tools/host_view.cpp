@@ -43,10 +43,10 @@ void PrintJson(FILE* out, const std::vector<HostConsole>& consoles, uint64_t fra
   std::fprintf(out, "{\"frame\":%llu,\"ms\":%u,\"consoles\":[", static_cast<unsigned long long>(frame), ms);
   for (size_t i = 0; i < consoles.size(); ++i) {
     const HostConsole& c = consoles[i];
-    std::fprintf(out, "%s{\"handle\":%u,\"channels\":%d,\"live\":\"%s\",\"lost\":\"%s\",\"universe\":%d,\"levels\":\"%s\"}",
-                 i ? "," : "", c.handle, channels, Mask(c, UniverseState::Streaming, nowMs).c_str(),
-                 Mask(c, UniverseState::Lost, nowMs).c_str(), universe,
-                 Hex(c.levels.data() + 512 * universe, 512).c_str());
+    std::fprintf(
+        out, "%s{\"handle\":%u,\"channels\":%d,\"live\":\"%s\",\"lost\":\"%s\",\"universe\":%d,\"levels\":\"%s\"}",
+        i ? "," : "", c.handle, channels, Mask(c, UniverseState::Streaming, nowMs).c_str(),
+        Mask(c, UniverseState::Lost, nowMs).c_str(), universe, Hex(c.levels.data() + 512 * universe, 512).c_str());
   }
   std::fprintf(out, "]}\n");
   std::fflush(out);

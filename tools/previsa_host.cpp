@@ -115,8 +115,10 @@ int main(int argc, char** argv) {
       levelView = v == "dec" ? LevelView::Decimal : v == "percent" ? LevelView::Percent : LevelView::Hex;
     } else if (arg == "--connect-only") {
       connectOnly = true;
-    } else if (!ParseAutofocusArg(arg, [&] { return value(); }, &autofocus, &error)) {
-      std::fprintf(stderr, "previsa-host: %s\n", error.empty() ? ("unknown option " + arg + " (see --help)").c_str() : error.c_str());
+    } else if (!ParseAutofocusArg(
+                   arg, [&] { return value(); }, &autofocus, &error)) {
+      std::fprintf(stderr, "previsa-host: %s\n",
+                   error.empty() ? ("unknown option " + arg + " (see --help)").c_str() : error.c_str());
       return 2;
     }
   }
@@ -163,7 +165,8 @@ int main(int argc, char** argv) {
     const uint16_t handle = api.Connect(&pdi);
     std::fprintf(json ? stderr : stdout, "Connect(%s) = %u%s\n", pdi.Address, handle,
                  handle == 0xFFFF ? " (no answer)" : "");
-    if (handle != 0xFFFF) consoles.push_back(HostConsole{handle, std::vector<uint8_t>(64 * 512), std::vector<uint32_t>(64)});
+    if (handle != 0xFFFF)
+      consoles.push_back(HostConsole{handle, std::vector<uint8_t>(64 * 512), std::vector<uint32_t>(64)});
   }
   if (!consoles.empty() && autofocus.any()) {
     const uint16_t target = autofocus.console != 0 ? static_cast<uint16_t>(autofocus.console) : consoles[0].handle;
@@ -193,7 +196,8 @@ int main(int argc, char** argv) {
     }
     ++frame;
     if (json) {
-      PrintJson(stdout, consoles, frame, now - started, universe, api.GetNumChannels(consoles[0].handle, universe), now);
+      PrintJson(stdout, consoles, frame, now - started, universe, api.GetNumChannels(consoles[0].handle, universe),
+                now);
     } else {
       PrintView(stdout, consoles, frame, universe, levelView, now);
     }

@@ -44,7 +44,8 @@ std::atomic<bool> g_stop{false};
 void OnInterrupt() { g_stop = true; }
 
 int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 struct Recording {
@@ -86,8 +87,8 @@ int main(int argc, char** argv) {
   double seconds = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const bool takesValue = arg == "--out" || arg == "--console" || arg == "--interface" || arg == "--seconds" ||
-                            arg == "--registry";
+    const bool takesValue =
+        arg == "--out" || arg == "--console" || arg == "--interface" || arg == "--seconds" || arg == "--registry";
     if (takesValue && i + 1 >= argc) {
       std::fprintf(stderr, "pvtrivane-record: %s needs a value\n", arg.c_str());
       return 2;
@@ -124,13 +125,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   const Settings settings = ReadDriverSettings();
-  const uint32_t interfaceAddr = interfaceText.empty() ? settings.interfaceAddr : ParseDottedAddress(interfaceText.c_str());
+  const uint32_t interfaceAddr =
+      interfaceText.empty() ? settings.interfaceAddr : ParseDottedAddress(interfaceText.c_str());
   if (consoles.empty())
     for (int i = 0; i < 3; ++i)
       if (settings.consoleSet[i] && settings.consoleValue[i] >= 1 && settings.consoleValue[i] <= 31)
         consoles.push_back(static_cast<int>(settings.consoleValue[i]));
   if (consoles.empty() || interfaceAddr == 0xFFFFFFFFu) {
-    std::fprintf(stderr, "pvtrivane-record: no console or no interface: give --console and --interface, or set the "
+    std::fprintf(stderr,
+                 "pvtrivane-record: no console or no interface: give --console and --interface, or set the "
                  "driver's \"ip\" and Trivane1 (pvtrivane-config)\n");
     return 2;
   }
@@ -157,7 +160,9 @@ int main(int argc, char** argv) {
       for (size_t i = first; i < consoles.size() && i < first + kGroupsPerSocket; ++i) {
         groups.push_back(port == DmxPort ? DmxGroup(consoles[i]) : ConsoleGroup(static_cast<uint32_t>(consoles[i])));
         if (osMembership(s, true, groups.back(), interfaceAddr) != 0)
-          return std::fprintf(stderr, "pvtrivane-record: cannot join console %d's groups on that interface\n", consoles[i]), 1;
+          return std::fprintf(stderr, "pvtrivane-record: cannot join console %d's groups on that interface\n",
+                              consoles[i]),
+                 1;
       }
       sockets.push_back(s);
       threads.emplace_back(Receive, s, port, groups, &recording);
@@ -168,7 +173,8 @@ int main(int argc, char** argv) {
               AddressText(interfaceAddr, address), out.c_str());
   std::fflush(stdout);
   const auto started = std::chrono::steady_clock::now();
-  while (!g_stop && (seconds < 0 || std::chrono::steady_clock::now() - started < std::chrono::duration<double>(seconds)))
+  while (!g_stop &&
+         (seconds < 0 || std::chrono::steady_clock::now() - started < std::chrono::duration<double>(seconds)))
     osSleepMs(50);
   g_stop = true;
   for (OsSocket s : sockets) osSocketWake(s);

@@ -33,7 +33,8 @@ std::string SectionKeyOf(const std::string& line) {
   const std::string t = Trim(line);
   if (t.size() < 3 || t.front() != '[' || t.back() != ']' || t[1] == '-') return "";
   std::string key = Lower(t.substr(1, t.size() - 2));
-  for (const auto& alias : {std::make_pair("hkcu", "hkey_current_user"), std::make_pair("hklm", "hkey_local_machine")}) {
+  for (const auto& alias :
+       {std::make_pair("hkcu", "hkey_current_user"), std::make_pair("hklm", "hkey_local_machine")}) {
     const size_t n = std::char_traits<char>::length(alias.first);
     if (key.compare(0, n, alias.first) == 0 && (key.size() == n || key[n] == '\\')) key = alias.second + key.substr(n);
   }
@@ -160,7 +161,8 @@ std::string EditRegText(const std::string& text, const std::string& key, const s
 }
 
 std::string RegBytesToUtf8(const std::string& bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
     std::string out;
     for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
       uint32_t c = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;

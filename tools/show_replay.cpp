@@ -11,9 +11,9 @@
 namespace {
 
 uint32_t Le32(const std::vector<uint8_t>& p, size_t at) {
-  return p.size() < at + 4 ? 0
-                           : static_cast<uint32_t>(p[at]) | p[at + 1] << 8 | p[at + 2] << 16 |
-                                 static_cast<uint32_t>(p[at + 3]) << 24;
+  return p.size() < at + 4
+             ? 0
+             : static_cast<uint32_t>(p[at]) | p[at + 1] << 8 | p[at + 2] << 16 | static_cast<uint32_t>(p[at + 3]) << 24;
 }
 
 // The console whose DMX or control group a datagram went to, or 0.
@@ -77,7 +77,8 @@ void ShowReplay::Play(const std::function<void(const ReplayItem&)>& send, bool l
     for (const ReplayItem& item : m_items) {
       const Clock::time_point at = start + std::chrono::nanoseconds(pass * m_periodNs + item.offsetNs);
       // In slices, so that a stop is seen within a tenth of a second.
-      while (!stop && Clock::now() < at) std::this_thread::sleep_until(std::min(at, Clock::now() + std::chrono::milliseconds(100)));
+      while (!stop && Clock::now() < at)
+        std::this_thread::sleep_until(std::min(at, Clock::now() + std::chrono::milliseconds(100)));
       if (stop) return;
       send(item);
     }

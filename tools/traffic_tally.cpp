@@ -6,8 +6,8 @@
 #include "../dmx_net/COMMON/rr_header.h"
 #include "../protocol/pd_packet.h"
 
-const char* const DmxVerdictNames[kDmxVerdicts] = {"accepted", "wrong version", "wrong length", "other type",
-                                                   "no-decode flag", "oversize", "malformed"};
+const char* const DmxVerdictNames[kDmxVerdicts] = {"accepted",       "wrong version", "wrong length", "other type",
+                                                   "no-decode flag", "oversize",      "malformed"};
 
 namespace {
 

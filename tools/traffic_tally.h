@@ -41,10 +41,10 @@ struct UniverseHealth {
 };
 
 struct GroupTraffic {
-  uint32_t control[8] = {};  // by message type 0..6; 7: no control packet
+  uint32_t control[8] = {};                       // by message type 0..6; 7: no control packet
   uint32_t lastAcceptMs = 0, lastShutdownMs = 0;  // valid when the count is not 0
-  std::vector<Sender> controlSenders;  // of PD_ACCEPT and PD_SHUTDOWN: the console
-  std::vector<Sender> drivers;         // of heartbeats
+  std::vector<Sender> controlSenders;             // of PD_ACCEPT and PD_SHUTDOWN: the console
+  std::vector<Sender> drivers;                    // of heartbeats
   uint32_t dmx[kDmxVerdicts] = {};
   uint32_t lastDmxMs = 0;
   std::vector<Sender> dmxSenders;
@@ -54,8 +54,7 @@ struct GroupTraffic {
   // reads it).
   void AddControl(const uint8_t* datagram, int length, uint32_t source, uint16_t port, uint32_t nowMs);
   // A DMX datagram and the verdict on it.
-  void AddDmx(DmxVerdict verdict, const uint8_t* datagram, int length, uint32_t source, uint16_t port,
-              uint32_t nowMs);
+  void AddDmx(DmxVerdict verdict, const uint8_t* datagram, int length, uint32_t source, uint16_t port, uint32_t nowMs);
 
   uint32_t DmxTotal() const;
   // What a console (not a driver) sent: acceptances, shutdowns, DMX.

@@ -54,11 +54,16 @@ void OnInterrupt() { g_stop = true; }
 void OnUserSignal() { g_shutdownRequest = true; }
 
 bool ParsePattern(const std::string& text, SimPattern* pattern) {
-  if (text == "static") *pattern = SimPattern::Static;
-  else if (text == "chase") *pattern = SimPattern::Chase;
-  else if (text == "fade") *pattern = SimPattern::Fade;
-  else if (text == "random") *pattern = SimPattern::RandomSparse;
-  else return false;
+  if (text == "static")
+    *pattern = SimPattern::Static;
+  else if (text == "chase")
+    *pattern = SimPattern::Chase;
+  else if (text == "fade")
+    *pattern = SimPattern::Fade;
+  else if (text == "random")
+    *pattern = SimPattern::RandomSparse;
+  else
+    return false;
   return true;
 }
 
@@ -158,9 +163,10 @@ int main(int argc, char** argv) {
     // program) with this number: say who.
     const bool console = packet.type == PD_ACCEPT || packet.type == PD_SHUTDOWN;
     char address[kAddressTextSize];
-    std::printf("%8.3f %s%s%s%s\n", static_cast<double>(packet.atMs) / 1000.0, ConsoleSimulator::Describe(packet).c_str(),
-                console ? " from " : "", console ? AddressText(packet.source, address) : "",
-                console ? (":" + std::to_string(packet.sourcePort) + ", another console with this number").c_str() : "");
+    std::printf(
+        "%8.3f %s%s%s%s\n", static_cast<double>(packet.atMs) / 1000.0, ConsoleSimulator::Describe(packet).c_str(),
+        console ? " from " : "", console ? AddressText(packet.source, address) : "",
+        console ? (":" + std::to_string(packet.sourcePort) + ", another console with this number").c_str() : "");
     std::fflush(stdout);
   });
   std::string error;
@@ -169,11 +175,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   char address[kAddressTextSize];
-  std::printf("trivane-sim: console %u on %s, %d universe(s) at %.1f Hz\n", options.console,
-              AddressText(sim.Options().interfaceAddr, address), options.universes, options.rateHz);
+  if (replayFile.empty())
+    std::printf("trivane-sim: console %u on %s, %d universe(s) at %.1f Hz\n", options.console,
+                AddressText(sim.Options().interfaceAddr, address), options.universes, options.rateHz);
+  else
+    std::printf("trivane-sim: console %u on %s\n", options.console, AddressText(sim.Options().interfaceAddr, address));
   std::fflush(stdout);
 
   std::thread replay;
+  std::atomic<uint64_t> replayed{0};
   if (!replayFile.empty()) {
     std::printf("trivane-sim: replaying console %d of %s (%zu datagrams, %.1f s, read by %s%s)%s\n", show.Console(),
                 replayFile.c_str(), show.Items().size(), show.Seconds(), show.Reader().c_str(),
@@ -181,11 +191,17 @@ int main(int argc, char** argv) {
                 loop ? ", looping" : "");
     std::fflush(stdout);
     replay = std::thread([&] {
-      show.Play([&](const ReplayItem& item) {
-        if (item.dmx) sim.SendDmxDatagram(item.payload);
-        else if (item.type == PD_ACCEPT) sim.SendAccept();
-        else sim.SendShutdown();
-      }, loop, g_stop);
+      show.Play(
+          [&](const ReplayItem& item) {
+            ++replayed;
+            if (item.dmx)
+              sim.SendDmxDatagram(item.payload);
+            else if (item.type == PD_ACCEPT)
+              sim.SendAccept();
+            else
+              sim.SendShutdown();
+          },
+          loop, g_stop);
       if (!g_stop) std::printf("trivane-sim: the replay ended\n");
       std::fflush(stdout);
     });
@@ -212,7 +228,11 @@ int main(int argc, char** argv) {
   g_stop = true;
   if (replay.joinable()) replay.join();
   sim.Stop();
-  std::printf("trivane-sim: %llu frames sent\n", static_cast<unsigned long long>(sim.FramesSent()));
+  if (replayFile.empty())
+    std::printf("trivane-sim: %llu frames sent\n", static_cast<unsigned long long>(sim.FramesSent()));
+  else
+    std::printf("trivane-sim: %llu datagrams and control packets replayed\n",
+                static_cast<unsigned long long>(replayed.load()));
   osNetCleanup();
   return 0;
 }

@@ -130,6 +130,7 @@ other_interface() {
   diagnose --passive
   [ "$MODE" = native ] || $WINE --server -k
   expect 1 "HEARD ON ANOTHER INTERFACE: console 1 talks on \"pvd0\" (10.77.0.1" "Set \"ip\" to 10.77.0.1" \
+    'PROBLEM: console 1 talks on "pvd0" (10.77.0.1), not here.' \
     '"heard_on":[{"interface":"pvd0"'
   return $failures
 }

@@ -61,10 +61,14 @@ std::string Expected(const Bytes& d) {
   if (n > kRrMaxDatagram) return "2||";
   if (!RrAcceptDmxDataNew(d.data(), n)) {
     switch (JudgeDmx(d.data(), n)) {
-      case DmxVerdict::Version: return "4||";
-      case DmxVerdict::Type: return "6||";
-      case DmxVerdict::Flag: return "7||";
-      default: return n < kRrHeaderSize ? "3||" : "5||";
+      case DmxVerdict::Version:
+        return "4||";
+      case DmxVerdict::Type:
+        return "6||";
+      case DmxVerdict::Flag:
+        return "7||";
+      default:
+        return n < kRrHeaderSize ? "3||" : "5||";
     }
   }
   bool whole = false;
@@ -77,7 +81,8 @@ Bytes Levels(std::initializer_list<std::pair<int, uint8_t>> set, uint8_t type = 
   std::memset(previous, 1, sizeof previous);
   for (const auto& s : set) levels[s.first] = s.second, previous[s.first] = static_cast<uint8_t>(s.second + 1);
   // Only the named channels differ from `previous`.
-  for (int c = 0; c < 512; ++c) if (previous[c] == 1) previous[c] = levels[c];
+  for (int c = 0; c < 512; ++c)
+    if (previous[c] == 1) previous[c] = levels[c];
   Bytes record;
   AppendLevelRecord(record, levels, previous, type);
   return record;
@@ -128,7 +133,8 @@ std::vector<std::pair<bool, Bytes>> Golden() {
   c.push_back({false, Control(PD_ACCEPT, 556)});
   c.push_back({false, Control(PD_SHUTDOWN, 30)});
   c.push_back({false, Control(PD_ACCEPT, 14)});
-  c.push_back({false, Control(PD_BLIND_AF_DMX, 556, {{24, 7}, {36, 2}, {44, 100 | 255u << 16}, {48, 101 | 128u << 16}})});
+  c.push_back(
+      {false, Control(PD_BLIND_AF_DMX, 556, {{24, 7}, {36, 2}, {44, 100 | 255u << 16}, {48, 101 | 128u << 16}})});
   c.push_back({false, Control(PD_BLIND_AF_SELECTION, 556, {{36, 2}, {40, 3}, {44, 7}, {48, 1}, {52, 8}, {56, 2}})});
   c.push_back({false, Control(PD_MIDI_AUTOFOCUS, 556, {{36, 2}, {44, 0xF7123412}})});
   c.push_back({false, Control(PD_ACCEPT, 556, {{12, 5601}})});
@@ -143,13 +149,18 @@ std::vector<std::pair<bool, Bytes>> Random(uint32_t seed, int count) {
   std::vector<std::pair<bool, Bytes>> c;
   while (static_cast<int>(c.size()) < count) {
     std::vector<int> universes;
-    for (int u = 0; u < 64; ++u) if (pick(8) == 0) universes.push_back(u);
+    for (int u = 0; u < 64; ++u)
+      if (pick(8) == 0) universes.push_back(u);
     if (universes.empty()) universes.push_back(pick(64));
     std::vector<uint8_t> levels(512 * universes.size()), previous(levels.size());
-    for (size_t i = 0; i < levels.size(); ++i) levels[i] = static_cast<uint8_t>(random()), previous[i] = pick(4) ? levels[i] : 0;
+    for (size_t i = 0; i < levels.size(); ++i)
+      levels[i] = static_cast<uint8_t>(random()), previous[i] = pick(4) ? levels[i] : 0;
     for (Bytes d : BuildFrame(universes, levels.data(), previous.data())) {
-      for (int k = pick(4); k > 0; --k) d[static_cast<size_t>(kRrHeaderSize + pick(static_cast<int>(d.size()) - kRrHeaderSize))] = static_cast<uint8_t>(random());
-      if (pick(10) == 0) d[static_cast<size_t>(12 + pick(4))] ^= static_cast<uint8_t>(1u << pick(8));  // the header's word
+      for (int k = pick(4); k > 0; --k)
+        d[static_cast<size_t>(kRrHeaderSize + pick(static_cast<int>(d.size()) - kRrHeaderSize))] =
+            static_cast<uint8_t>(random());
+      if (pick(10) == 0)
+        d[static_cast<size_t>(12 + pick(4))] ^= static_cast<uint8_t>(1u << pick(8));  // the header's word
       if (pick(6) == 0) d.resize(static_cast<size_t>(pick(static_cast<int>(d.size()))) + 1);
       if (pick(8) == 0) d.insert(d.end(), static_cast<size_t>(pick(20)), static_cast<uint8_t>(random()));
       if (pick(2) == 0 && d.size() >= kRrHeaderSize) {
@@ -171,7 +182,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: pv_dmx_cases golden|random FILE.pcapng FILE.expected [SEED COUNT]\n");
     return 2;
   }
-  const auto cases = mode == "golden" ? Golden() : Random(static_cast<uint32_t>(std::stoul(argv[4])), std::atoi(argv[5]));
+  const auto cases =
+      mode == "golden" ? Golden() : Random(static_cast<uint32_t>(std::stoul(argv[4])), std::atoi(argv[5]));
   CaptureWriter writer;
   std::string error;
   if (!writer.Open(argv[2], "pv_dmx_cases", &error)) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
