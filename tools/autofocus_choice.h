@@ -13,6 +13,7 @@ struct HostRelease {
   int number = -1;   // from "Release %d", -1 when the text does not match
 };
 
+// Read once by the diagnose's main thread, which owns it.
 struct AutofocusChoice {
   bool hostKeyFound = false;
   std::vector<HostRelease> releases;

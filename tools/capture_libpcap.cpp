@@ -6,6 +6,7 @@
 
 namespace {
 
+// Owns its pcap handle; one thread at a time, as every reader.
 class LibpcapReader : public CaptureReader {
  public:
   explicit LibpcapReader(pcap_t* pcap) : m_pcap(pcap) {}

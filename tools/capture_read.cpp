@@ -26,6 +26,8 @@ struct Interface {
   uint64_t unitsPerSecond;  // of its time stamps
 };
 
+// Owns the open file and the interfaces of the current section; one thread
+// at a time, as every reader.
 class BuiltInReader : public CaptureReader {
  public:
   explicit BuiltInReader(std::ifstream in) : m_in(std::move(in)) {}

@@ -62,7 +62,9 @@ std::string UniverseHealthText(const GroupTraffic& t, uint32_t nowMs) {
       gaps += Format("%suniverse %d: %u silence%s, the longest %.1f s", gaps.empty() ? "" : "; ", u, h.gaps,
                      h.gaps == 1 ? "" : "s", h.longestGapMs / 1000.0);
   }
-  return "    lost (no datagram for over 2 s): " + (lost.empty() ? std::string("none") : lost) +
+  const std::string last = t.DmxTotal() == 0 ? "none" : Format("%.1f s ago", (nowMs - t.lastDmxMs) / 1000.0);
+  return "    last datagram: " + last +
+         "\n    lost (no datagram for over 2 s): " + (lost.empty() ? std::string("none") : lost) +
          "\n    gaps: " + (gaps.empty() ? std::string("none") : gaps) + "\n";
 }
 

@@ -48,6 +48,8 @@ int64_t NowNs() {
       .count();
 }
 
+// The file being written and what went into it: owned by main, written by
+// the receiving threads under `lock`.
 struct Recording {
   std::mutex lock;
   CaptureWriter writer;

@@ -93,6 +93,12 @@ sim --console 1 --universes 2 --rate 40 --shutdown-after 1200
 diagnose --active
 expect 1 "SHUT DOWN during the watch: PD_SHUTDOWN 1" "NOT STREAMING (shut down)" '"shut_down":true'
 
+# A console that stops streaming during the watch: its universes are lost.
+CASE=lost; settings ip=127.0.0.1 Trivane1=1
+sim --console 1 --universes 2 --rate 40 --seconds 2.5
+diagnose --seconds 5
+expect 1 "lost (no datagram for over 2 s): 0 (last seen" '"lost":true' "NOT STREAMING"
+
 # Two consoles with the same number stream into the same universes.
 CASE=two-senders; settings ip=127.0.0.1 Trivane1=1
 sim --console 1 --universes 2 --rate 40
