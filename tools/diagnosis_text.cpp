@@ -228,6 +228,11 @@ std::string Findings(const Diagnosis& d, const ConsoleReport& c) {
         "after it: every driver connected to it stopped receiving its DMX, and the host's levels went to 0. The "
         "console accepts again when a driver asks, or its operator reconnects it.\n",
         own.control[4], own.lastShutdownMs / 1000.0);
+  if (!c.ShutDown() && own.control[4] > 0)
+    t += Format(
+        "  The console shut down during the watch and accepted again (PD_SHUTDOWN %u, PD_ACCEPT %u): every "
+        "driver connected to it restarted its receiver, and levels it did not send again went to 0.\n",
+        own.control[4], own.control[2]);
   if (c.Senders() > 1) {
     t += Format("  TWO SENDERS stream to console %d's group: %s.\n", c.number, Senders(own.dmxSenders, w).c_str());
     t += "    Two consoles (or a console and another program) use the same number: both stream into the same "
