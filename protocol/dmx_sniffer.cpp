@@ -3,6 +3,7 @@
 #include "../tvnLib/echo.h"
 #include "../tvnLib/fault_points.h"
 #include "../tvnLib/ipaddress.h"
+#include "stream_health.h"
 
 const char* const DmxDropNames[kDmxDropReasons] = {"other group", "oversize", "not DMX_DATA_NEW", "malformed",
                                                    "stopping"};
@@ -104,6 +105,7 @@ int DMX_SNIFFER::ReceiveOne(int32_t timeoutMs, RR_PACKET** holder) {
   const int64_t waitUs = timeoutMs == -1 ? -1 : static_cast<int64_t>(timeoutMs) * 1000;
   const int received = m_socket.ReceiveWithin(packet->Datagram(), kRrMaxDatagram, waitUs, &info);
   m_lastPassFailed = received < 0;
+  if (received >= 0) NoteStreamHealth(*m_stats, m_groupAddr, info, packet->Datagram(), received);
   if (received < 1) return 0;
   DMX_STATS& stats = *m_stats;
   stats.m_received.fetch_add(1, std::memory_order_relaxed);

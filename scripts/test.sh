@@ -164,6 +164,7 @@ windows_tools_and_host() {  # wine kind, build folder
   log "pvtrivane-diagnose.exe and pvtrivane-config.exe ($dir) under $kind"
   tests/tools/diagnose_test.sh build/native "$kind" "build/$dir"
   tests/tools/config_test.sh "build/$dir" "$kind"
+  tests/tools/show_test.sh build/native "$kind" "build/$dir"
   log "the echo window under $kind on a virtual display (screenshots in build/$dir/echo-window)"
   tests/tools/echo_window_test.sh build/native "build/$dir" "$kind"
 }

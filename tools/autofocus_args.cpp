@@ -28,8 +28,8 @@ void FixMidiChecksum(std::vector<uint8_t>& message) {
   message[message.size() - 2] = static_cast<uint8_t>(~sum % 128);
 }
 
-bool ParseAutofocusArg(const std::string& arg, const std::function<std::string()>& value,
-                       AutofocusRequest* request, std::string* error) {
+bool ParseAutofocusArg(const std::string& arg, const std::function<std::string()>& value, AutofocusRequest* request,
+                       std::string* error) {
   long n = 0;
   if (arg == "--af-console") {
     if (!Number(value(), &n)) return *error = "--af-console needs a console number", false;
@@ -77,23 +77,42 @@ bool ParseAutofocusArg(const std::string& arg, const std::function<std::string()
   return true;
 }
 
-void SendAutofocus(const DriverApi& api, uint16_t handle, AutofocusRequest& request, FILE* out) {
-  if (!request.midi.empty()) {
+namespace {
+
+// Capability bits of GetDriverCaps.
+constexpr uint32_t kCapsMidi = 0x8, kCapsBlind = 0x200;
+
+bool Offered(uint32_t caps, uint32_t bit, const char* what, FILE* out) {
+  if ((caps & bit) != 0) return true;
+  const char* mode = (caps & kCapsBlind) != 0  ? "blind autofocus"
+                     : (caps & kCapsMidi) != 0 ? "MIDI autofocus"
+                                               : "no autofocus";
+  std::fprintf(out,
+               "%s NOT sent: the driver is set for %s (GetDriverCaps 0x%x). It decides when it is loaded, from "
+               "the host's releases and the \"Autofocus\" setting (1 blind, 2 MIDI); change the setting "
+               "(pvtrivane-config --autofocus) and start the host again.\n",
+               what, mode, caps);
+  return false;
+}
+
+}  // namespace
+
+void SendAutofocus(const DriverApi& api, uint16_t handle, AutofocusRequest& request, uint32_t caps, FILE* out) {
+  if (!request.midi.empty() && Offered(caps, kCapsMidi, "MIDI autofocus", out)) {
     if (request.fixChecksum) FixMidiChecksum(request.midi);
     std::fprintf(out, "SendMIDI(%u, %zu bytes)\n", handle, request.midi.size());
     api.SendMIDI(handle, 0, static_cast<int32_t>(request.midi.size()), request.midi.data());
   }
-  if (request.blind) {
+  if (request.blind && Offered(caps, kCapsBlind, "blind autofocus levels", out)) {
     std::fprintf(out, "blind autofocus: spot %d, start channel %d, %zu level(s) on port %d\n", request.spot,
                  request.startChannel, request.levels.size(), request.port);
     api.StartBlindAF();
     api.SendSpot(handle, request.port, request.spot);
     api.SendStartChannel(handle, request.port, request.startChannel);
-    api.SetBlindAFChannelData(handle, request.port, static_cast<int32_t>(request.levels.size()),
-                              request.levels.data());
+    api.SetBlindAFChannelData(handle, request.port, static_cast<int32_t>(request.levels.size()), request.levels.data());
     api.FinishBlindAF();
   }
-  if (!request.selection.empty()) {
+  if (!request.selection.empty() && Offered(caps, kCapsBlind, "blind autofocus selection", out)) {
     for (size_t i = 0; i < request.selection.size(); ++i) request.selection[i].Type = request.selectionTypes[i].c_str();
     std::fprintf(out, "blind autofocus selection: %zu item(s)\n", request.selection.size());
     api.SendBlindAFSelection(handle, static_cast<int32_t>(request.selection.size()), request.selection.data());

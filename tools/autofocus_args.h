@@ -28,14 +28,16 @@ struct AutofocusRequest {
 // Takes one autofocus option (`arg`, its value read through `value`);
 // false when `arg` is none of them (error empty) or its value is wrong
 // (error says why).
-bool ParseAutofocusArg(const std::string& arg, const std::function<std::string()>& value,
-                       AutofocusRequest* request, std::string* error);
+bool ParseAutofocusArg(const std::string& arg, const std::function<std::string()>& value, AutofocusRequest* request,
+                       std::string* error);
 
 // Fills in byte Length-2 of a MIDI autofocus message.
 void FixMidiChecksum(std::vector<uint8_t>& message);
 
-// Sends what the request holds to `handle` and reports it on `out`.
-void SendAutofocus(const DriverApi& api, uint16_t handle, AutofocusRequest& request, FILE* out);
+// Sends what the request holds to `handle` and reports it on `out`; a kind
+// that the driver's capabilities (GetDriverCaps) do not offer is not sent,
+// and the report says why.
+void SendAutofocus(const DriverApi& api, uint16_t handle, AutofocusRequest& request, uint32_t caps, FILE* out);
 
 // Points the driver at a settings file (POSIX); false where the settings
 // live in the registry.

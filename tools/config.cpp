@@ -30,7 +30,8 @@ const char kUsage[] =
     "  --autofocus KIND       blind, midi, off, or auto (chosen from the host's releases)\n"
     "  --echo on|off          the echo window\n"
     "  --force                take an address that is no interface of this machine\n"
-    "  --file PATH            write a .reg file there instead (for regedit, or another machine)\n"
+    "  --file PATH            write a .reg file there instead (for regedit, or another\n"
+    "                         machine: its address is not checked against this one's)\n"
     "  --registry FILE        the settings file the driver reads (Linux; default as the driver)\n"
     "  --version              this program's build\n"
     "  --help                 this text\n"
@@ -47,6 +48,18 @@ std::string AddressText(uint32_t address) {
   return ::AddressText(address, text);
 }
 
+// When the driver takes a value that was written.
+const char* WhenTaken(const RegChange& c) {
+  if (c.name == "ip")
+    return "read at the driver's next Init and every 201st service call; a console already connected keeps the "
+           "old interface until it connects again";
+  if (c.name.compare(0, 7, "Trivane") == 0)
+    return c.kind == RegChange::Remove
+               ? "the driver keeps the number it read until it is loaded again (restart the host)"
+               : "read at the driver's next Init and every 201st service call";
+  return "read only when the driver is loaded: restart the host";
+}
+
 void PrintInterfaces(FILE* to, const std::vector<NetInterface>& list) {
   for (const NetInterface& i : list)
     std::fprintf(to, "  %-12s %-15s %s%s%s\n", i.name.c_str(), AddressText(i.address).c_str(), i.up ? "up" : "down",
@@ -61,7 +74,11 @@ int main(int argc, char** argv) {
   std::string file, ip;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+    // Every option below that takes a value refuses to go without one.
+    const bool takesValue = arg == "--file" || arg == "--registry" || arg == "--ip" || arg == "--console1" ||
+                            arg == "--console2" || arg == "--console3" || arg == "--autofocus" || arg == "--echo";
+    if (takesValue && (i + 1 >= argc || argv[i + 1][0] == '\0')) return Refuse(arg + " needs a value");
+    const std::string value = takesValue ? argv[++i] : "";
     if (arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -77,34 +94,31 @@ int main(int argc, char** argv) {
     } else if (arg == "--force") {
       force = true;
     } else if (arg == "--file") {
-      file = value();
+      file = value;
     } else if (arg == "--registry") {
-      osSetEnvironment("PVTRIVANE_REGISTRY", value().c_str());
+      osSetEnvironment("PVTRIVANE_REGISTRY", value.c_str());
     } else if (arg == "--ip") {
-      ip = value();
+      ip = value;
     } else if (arg == "--console1" || arg == "--console2" || arg == "--console3") {
-      const std::string text = value();
       char* end = nullptr;
-      const long n = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || n < 0 || n > 31)
-        return Refuse("a console number is 1 to 31 (0 removes it), not \"" + text + "\"");
+      const long n = std::strtol(value.c_str(), &end, 10);
+      if (*end != '\0' || n < 0 || n > 31)
+        return Refuse("a console number is 1 to 31 (0 removes it), not \"" + value + "\"");
       const std::string name = "Trivane" + arg.substr(9);
       changes.push_back(n == 0 ? RegChange{name, RegChange::Remove, "", 0}
                                : RegChange{name, RegChange::Dword, "", static_cast<uint32_t>(n)});
     } else if (arg == "--autofocus") {
-      const std::string kind = value();
-      const uint32_t code = kind == "blind" ? 1 : kind == "midi" ? 2 : kind == "off" ? 4 : 0;
-      if (kind == "auto") {
+      const uint32_t code = value == "blind" ? 1 : value == "midi" ? 2 : value == "off" ? 4 : 0;
+      if (value == "auto") {
         changes.push_back({"Autofocus", RegChange::Remove, "", 0});
       } else if (code == 0) {
-        return Refuse("autofocus is blind, midi, off or auto, not \"" + kind + "\"");
+        return Refuse("autofocus is blind, midi, off or auto, not \"" + value + "\"");
       } else {
         changes.push_back({"Autofocus", RegChange::Dword, "", code});
       }
     } else if (arg == "--echo") {
-      const std::string state = value();
-      if (state != "on" && state != "off") return Refuse("echo is on or off, not \"" + state + "\"");
-      changes.push_back({"echo", RegChange::Dword, "", state == "on" ? 1u : 0u});
+      if (value != "on" && value != "off") return Refuse("echo is on or off, not \"" + value + "\"");
+      changes.push_back({"echo", RegChange::Dword, "", value == "on" ? 1u : 0u});
     } else {
       return Refuse("unknown option " + arg + " (see --help)");
     }
@@ -117,9 +131,12 @@ int main(int argc, char** argv) {
   if (!ip.empty()) {
     const uint32_t address = ParseDottedAddress(ip.c_str());
     if (address == 0xFFFFFFFFu || ip.size() > 18) return Refuse("\"" + ip + "\" is no IPv4 address (A.B.C.D)");
-    if (InterfaceWith(interfaces, address) == nullptr && !force) {
-      std::fprintf(stderr, "pvtrivane-config: %s is no address of this machine (--force writes it anyway); "
-                   "this machine's interfaces:\n", ip.c_str());
+    // A file may be meant for another machine, whose interfaces are not these.
+    if (file.empty() && InterfaceWith(interfaces, address) == nullptr && !force) {
+      std::fprintf(stderr,
+                   "pvtrivane-config: %s is no address of this machine (--force writes it anyway); "
+                   "this machine's interfaces:\n",
+                   ip.c_str());
       PrintInterfaces(stderr, interfaces);
       return 2;
     }
@@ -140,12 +157,17 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "pvtrivane-config: %s\n", error.c_str());
       return 1;
     }
-    std::printf("Written to %s (the driver reads it at its next Init, and every 201st service call).\n",
-                where.c_str());
+    std::printf("Written to %s%s:\n", where.c_str(),
+                file.empty() ? "" : " (import it with regedit where it is meant for)");
+    for (const RegChange& c : changes) {
+      const std::string what = c.kind == RegChange::Remove ? " removed"
+                               : c.kind == RegChange::Text ? " = " + c.text
+                                                           : " = " + std::to_string(c.dword);
+      std::printf("  %s%s: %s\n", c.name.c_str(), what.c_str(), WhenTaken(c));
+    }
   }
   if (show) {
-    if (!file.empty()) osSetEnvironment("PVTRIVANE_REGISTRY", file.c_str());
-    const Settings s = ReadDriverSettings();
+    const Settings s = file.empty() ? ReadDriverSettings() : ReadSettingsFile(file);
     std::printf("Settings in %s%s:\n%s", s.source.c_str(), s.found ? "" : " (not there yet)", SettingsText(s).c_str());
   }
   return 0;

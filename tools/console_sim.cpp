@@ -8,6 +8,7 @@
 #include "../tvnLib/ipaddress.h"
 #include "../tvnLib/os.h"
 #include "dmx_encode.h"
+#include "local_port.h"
 
 namespace {
 
@@ -18,13 +19,20 @@ uint32_t Le32(const uint8_t* p) {
 
 const char* TypeName(uint32_t type) {
   switch (type) {
-    case PD_HEARTBEAT: return "PD_HEARTBEAT";
-    case PD_ACCEPT: return "PD_ACCEPT";
-    case PD_MIDI_AUTOFOCUS: return "PD_MIDI_AUTOFOCUS";
-    case PD_SHUTDOWN: return "PD_SHUTDOWN";
-    case PD_BLIND_AF_DMX: return "PD_BLIND_AF_DMX";
-    case PD_BLIND_AF_SELECTION: return "PD_BLIND_AF_SELECTION";
-    default: return "UNKNOWN";
+    case PD_HEARTBEAT:
+      return "PD_HEARTBEAT";
+    case PD_ACCEPT:
+      return "PD_ACCEPT";
+    case PD_MIDI_AUTOFOCUS:
+      return "PD_MIDI_AUTOFOCUS";
+    case PD_SHUTDOWN:
+      return "PD_SHUTDOWN";
+    case PD_BLIND_AF_DMX:
+      return "PD_BLIND_AF_DMX";
+    case PD_BLIND_AF_SELECTION:
+      return "PD_BLIND_AF_SELECTION";
+    default:
+      return "UNKNOWN";
   }
 }
 
@@ -38,15 +46,15 @@ ConsoleSimulator::ConsoleSimulator(const SimOptions& options) : m_options(option
   // own formula is checked on the wire.
   m_controlGroup = MakeAddress(236, 3, 3, static_cast<uint8_t>(m_options.console));
   m_dmxGroup = MakeAddress(236, 3, 2, static_cast<uint8_t>(32 + m_options.console));
-  m_levels.assign(512 * static_cast<size_t>(m_options.universes), 0);
+  m_levels.assign(512 * static_cast<size_t>(m_options.universes), m_options.level);
 }
 
 ConsoleSimulator::~ConsoleSimulator() { Stop(); }
 
 uint64_t ConsoleSimulator::NowMs() const {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count()) -
+  return static_cast<uint64_t>(
+             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                 .count()) -
          m_startMs;
 }
 
@@ -68,6 +76,9 @@ bool ConsoleSimulator::Start(std::string* error) {
     return fail("cannot join the control group");
   m_sendSocket = osUdpSocket();
   if (m_sendSocket == kOsInvalidSocket) return fail("no socket");
+  const IPADDRESS anyPort(0, 0);
+  if (osBind(m_sendSocket, &anyPort) != 0) return fail("cannot bind the sending socket");
+  m_sendPort = LocalPort(m_sendSocket);
   if (osSetMulticastIf(m_sendSocket, m_options.interfaceAddr) != 0) return fail("cannot use the interface");
   osSetSockOpt(m_sendSocket, OsSockOpt::MulticastLoop, 1);
   osSetSockOpt(m_sendSocket, OsSockOpt::MulticastTtl, 1);
@@ -102,7 +113,8 @@ void ConsoleSimulator::SendControl(uint32_t type) {
 
 void ConsoleSimulator::SendAccept() {
   m_lastAcceptMs = NowMs();
-  m_shutdownAtMs = m_options.shutdownAfterMs >= 0 ? m_lastAcceptMs + static_cast<uint64_t>(m_options.shutdownAfterMs) : 0;
+  m_shutdownAtMs =
+      m_options.shutdownAfterMs >= 0 ? m_lastAcceptMs + static_cast<uint64_t>(m_options.shutdownAfterMs) : 0;
   m_accepted = true;
   SendControl(PD_ACCEPT);
 }
@@ -159,8 +171,10 @@ void ConsoleSimulator::ReceiveLoop() {
     packet.type = n >= 20 ? Le32(buffer + 16) : 0;
     packet.receiving = n >= 24 ? Le32(buffer + 20) : 0;
     packet.atMs = NowMs();
+    packet.source = info.source;
+    packet.sourcePort = info.sourcePort;
     // Our own PD_ACCEPT and PD_SHUTDOWN come back through the loop.
-    if (packet.type == PD_ACCEPT || packet.type == PD_SHUTDOWN) continue;
+    if (info.sourcePort == m_sendPort && info.source == m_options.interfaceAddr) continue;
     std::function<void(const SimControlPacket&)> callback;
     {
       std::lock_guard<std::mutex> lock(m_mutex);
@@ -187,7 +201,7 @@ void ConsoleSimulator::SetLevels(int universe, const uint8_t* levels, bool sendN
     std::lock_guard<std::mutex> lock(m_mutex);
     uint8_t* target = m_levels.data() + 512 * universe;
     std::memcpy(target, levels, 512);
-    if (sendNow) datagrams = BuildFrame({universe}, target, nullptr, m_options.dmxVersion);
+    if (sendNow) datagrams = BuildFrame({universe}, target, nullptr, m_options.dmxVersion, m_options.dmxType);
   }
   for (const auto& datagram : datagrams) SendDmxDatagram(datagram);
 }
@@ -211,7 +225,9 @@ void ConsoleSimulator::NextFrame(uint64_t frame) {
         for (int c = 0; c < 512; ++c) levels[c] = ((c + frame) % 16 == 0) ? 255 : 0;
         break;
       case SimPattern::Fade:
-        for (int c = 0; c < 512; ++c) levels[c] = static_cast<uint8_t>((frame * 4 + static_cast<uint64_t>(c) + static_cast<uint64_t>(u) * 7) & 0xFF);
+        for (int c = 0; c < 512; ++c)
+          levels[c] =
+              static_cast<uint8_t>((frame * 4 + static_cast<uint64_t>(c) + static_cast<uint64_t>(u) * 7) & 0xFF);
         break;
       case SimPattern::RandomSparse:
         for (int i = 0; i < 10; ++i) levels[random() % 512] = static_cast<uint8_t>(random());
@@ -233,7 +249,8 @@ void ConsoleSimulator::SendLoop() {
       std::lock_guard<std::mutex> lock(m_mutex);
       NextFrame(frame);
       const bool full = !m_options.changedOnly || m_previous.empty() || frame % refreshEvery == 0;
-      datagrams = BuildFrame(universes, m_levels.data(), full ? nullptr : m_previous.data(), m_options.dmxVersion);
+      datagrams = BuildFrame(universes, m_levels.data(), full ? nullptr : m_previous.data(), m_options.dmxVersion,
+                             m_options.dmxType);
       m_previous = m_levels;
     }
     for (const auto& datagram : datagrams) SendDmxDatagram(datagram);
@@ -249,7 +266,8 @@ std::string ConsoleSimulator::Describe(const SimControlPacket& packet) {
   const uint8_t* b = packet.bytes.data();
   int n = std::snprintf(line, sizeof line, "%s len=%d sig=%u", TypeName(packet.type), packet.length, packet.signature);
   auto add = [&](const char* format, auto... args) {
-    if (n < static_cast<int>(sizeof line)) n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), format, args...);
+    if (n < static_cast<int>(sizeof line))
+      n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), format, args...);
   };
   if (packet.length < kPdPacketSize) return line;
   const uint32_t count = Le32(b + 36);
@@ -269,7 +287,8 @@ std::string ConsoleSimulator::Describe(const SimControlPacket& packet) {
     case PD_BLIND_AF_SELECTION:
       add(" Count=%u StatusMask=0x%x entries=", count, Le32(b + 40));
       for (uint32_t i = 0; i < count && i < 64; ++i)
-        add("%s%d:%d", i ? "," : "", static_cast<int32_t>(Le32(b + 44 + 8 * i)), static_cast<int32_t>(Le32(b + 48 + 8 * i)));
+        add("%s%d:%d", i ? "," : "", static_cast<int32_t>(Le32(b + 44 + 8 * i)),
+            static_cast<int32_t>(Le32(b + 48 + 8 * i)));
       break;
     default:
       break;

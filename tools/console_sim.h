@@ -1,7 +1,9 @@
 // A Trivane console on a local interface, for tests and for people without
 // a console: it listens on 236.3.3.N:6007, answers the driver's heartbeat
 // with PD_ACCEPT, can shut the connection down and accept again, and
-// streams DMX_DATA_NEW datagrams to 236.3.2.(32 + N):9138.
+// streams DMX_DATA_NEW datagrams to 236.3.2.(32 + N):9138. It reports every
+// control packet that others send to its group (its own, looped back, are
+// known by their sending port).
 //
 // The simulator owns two threads (control receiver, DMX sender); its public
 // calls may come from any thread.
@@ -27,14 +29,16 @@ struct SimOptions {
   int universes = 1;           // universes 0..universes-1 stream
   double rateHz = 40.0;        // 0: no DMX stream
   SimPattern pattern = SimPattern::Chase;
-  bool changedOnly = false;    // only changed channels (a full frame every second)
+  bool changedOnly = false;  // only changed channels (a full frame every second)
   int acceptDelayMs = 0;
   int acceptIntervalMs = 2000;  // at most one acceptance of a heartbeat per interval
   bool neverAccept = false;
-  int shutdownAfterMs = -1;    // PD_SHUTDOWN this long after the acceptance
-  int reacceptAfterMs = -1;    // accept again this long after a shutdown
-  bool keepPackets = true;     // false: control packets are passed to the callback only
-  uint32_t dmxVersion = 7;     // the protocol version in the DMX headers
+  int shutdownAfterMs = -1;  // PD_SHUTDOWN this long after the acceptance
+  int reacceptAfterMs = -1;  // accept again this long after a shutdown
+  bool keepPackets = true;   // false: control packets are passed to the callback only
+  uint32_t dmxVersion = 7;   // the protocol version in the DMX headers
+  uint32_t dmxType = 24;     // the packet type in the DMX headers
+  uint8_t level = 0;         // every channel's level in the Static pattern
 };
 
 // What the simulator saw of one control packet.
@@ -44,7 +48,9 @@ struct SimControlPacket {
   uint32_t receiving;
   int length;
   std::vector<uint8_t> bytes;
-  uint64_t atMs;  // milliseconds since Start
+  uint64_t atMs;        // milliseconds since Start
+  uint32_t source = 0;  // the sender's address (network order) and port
+  uint16_t sourcePort = 0;
 };
 
 class ConsoleSimulator {
@@ -96,6 +102,7 @@ class ConsoleSimulator {
   uint32_t m_dmxGroup;
   OsSocket m_receiveSocket = kOsInvalidSocket;
   OsSocket m_sendSocket = kOsInvalidSocket;
+  uint16_t m_sendPort = 0;  // our own packets come back from it
   std::thread m_receiver;
   std::thread m_sender;
   std::atomic<bool> m_running{false};

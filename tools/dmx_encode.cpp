@@ -19,8 +19,7 @@ void PutHeader(std::vector<uint8_t>& datagram, size_t payloadLength, uint32_t pa
 
 }  // namespace
 
-bool AppendLevelRecord(std::vector<uint8_t>& out, const uint8_t* levels, const uint8_t* previous,
-                       uint8_t dataType) {
+bool AppendLevelRecord(std::vector<uint8_t>& out, const uint8_t* levels, const uint8_t* previous, uint8_t dataType) {
   uint8_t m0 = 0;
   uint8_t m1[8] = {};
   uint8_t m2[64] = {};
@@ -62,15 +61,14 @@ std::vector<uint8_t> BuildDmxPayload(const std::vector<UniverseBlock>& blocks) {
   return payload;
 }
 
-std::vector<uint8_t> BuildDmxDatagram(const std::vector<UniverseBlock>& blocks, uint32_t packetType,
-                                      uint32_t version) {
+std::vector<uint8_t> BuildDmxDatagram(const std::vector<UniverseBlock>& blocks, uint32_t packetType, uint32_t version) {
   std::vector<uint8_t> datagram = BuildDmxPayload(blocks);
   PutHeader(datagram, datagram.size(), packetType, version);
   return datagram;
 }
 
 std::vector<std::vector<uint8_t>> BuildFrame(const std::vector<int>& universes, const uint8_t* levels,
-                                             const uint8_t* previous, uint32_t version) {
+                                             const uint8_t* previous, uint32_t version, uint32_t packetType) {
   std::vector<std::vector<uint8_t>> datagrams;
   std::vector<UniverseBlock> pending;
   size_t pendingBytes = 12;
@@ -80,13 +78,13 @@ std::vector<std::vector<uint8_t>> BuildFrame(const std::vector<int>& universes, 
       continue;
     const size_t bytes = 2 + block.records.size();
     if (pendingBytes + bytes > static_cast<size_t>(kRrMaxPayload)) {
-      datagrams.push_back(BuildDmxDatagram(pending, DMX_DATA_NEW, version));
+      datagrams.push_back(BuildDmxDatagram(pending, packetType, version));
       pending.clear();
       pendingBytes = 12;
     }
     pending.push_back(std::move(block));
     pendingBytes += bytes;
   }
-  if (!pending.empty()) datagrams.push_back(BuildDmxDatagram(pending, DMX_DATA_NEW, version));
+  if (!pending.empty()) datagrams.push_back(BuildDmxDatagram(pending, packetType, version));
   return datagrams;
 }

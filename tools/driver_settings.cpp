@@ -1,9 +1,13 @@
 #include "driver_settings.h"
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "../driver/driver_state.h"
 #include "../driver/settings.h"
+#include "../tvnLib/POSIX/reg_file.h"
+#include "../tvnLib/ipaddress.h"
 #include "../tvnLib/lib_startup.h"
 #include "../tvnLib/os.h"
 #include "../tvnLib/registry.h"
@@ -29,6 +33,28 @@ Settings ReadDriverSettings() {
   return s;
 }
 
+Settings ReadSettingsFile(const std::string& path) {
+  Settings s;
+  s.source = path;
+  std::ifstream in(path, std::ios::binary);
+  s.found = static_cast<bool>(in);
+  const RegFile file =
+      RegFile::Parse(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+  auto dword = [&](const char* name, bool* set, uint32_t* value) {
+    const std::vector<uint8_t>* bytes = file.Value(OsRegRoot::CurrentUser, kDriverSettingsKey, name);
+    *set = bytes != nullptr && bytes->size() >= 4;
+    if (*set) *value = (*bytes)[0] | (*bytes)[1] << 8 | (*bytes)[2] << 16 | static_cast<uint32_t>((*bytes)[3]) << 24;
+  };
+  if (const std::vector<uint8_t>* ip = file.Value(OsRegRoot::CurrentUser, kDriverSettingsKey, "ip"))
+    s.ipText = std::string(ip->begin(), ip->end()).c_str();
+  for (int i = 0; i < 3; ++i) dword(("Trivane" + std::to_string(i + 1)).c_str(), &s.consoleSet[i], &s.consoleValue[i]);
+  dword("Autofocus", &s.autofocusSet, &s.autofocus);
+  dword("echo", &s.echoSet, &s.echo);
+  // As ReadSettings: at most 18 characters, through the dotted-address parser.
+  s.interfaceAddr = ParseDottedAddress(s.ipText.substr(0, 18).c_str());
+  return s;
+}
+
 namespace {
 
 std::string Number(bool set, uint32_t value, const char* meaning) {
@@ -40,10 +66,14 @@ std::string Number(bool set, uint32_t value, const char* meaning) {
 
 const char* AutofocusMeaning(uint32_t v) {
   switch (v) {
-    case 1: return "blind autofocus";
-    case 2: return "MIDI autofocus";
-    case 4: return "autofocus off";
-    default: return "ignored: 1 blind, 2 MIDI, 4 off";
+    case 1:
+      return "blind autofocus";
+    case 2:
+      return "MIDI autofocus";
+    case 4:
+      return "autofocus off";
+    default:
+      return "ignored: 1 blind, 2 MIDI, 4 off";
   }
 }
 
@@ -58,7 +88,8 @@ std::string SettingsText(const Settings& s) {
   }
   t += "  Autofocus = " +
        (s.autofocusSet ? Number(true, s.autofocus, AutofocusMeaning(s.autofocus))
-                       : std::string("(not set: chosen from the host's releases)")) + "\n";
+                       : std::string("(not set: chosen from the host's releases)")) +
+       "\n";
   t += "  echo      = " + Number(s.echoSet, s.echo, s.echo == 1 ? "the echo window opens" : "no echo window") + "\n";
   return t;
 }

@@ -22,6 +22,10 @@ struct Settings {
 // ReadSettings (which sets its interface and console numbers).
 Settings ReadDriverSettings();
 
+// The driver's values as a .reg file at `path` holds them (a settings file
+// for another machine), read as the driver would read them there.
+Settings ReadSettingsFile(const std::string& path);
+
 // The settings as lines "  name = value", with what the driver makes of
 // each value.
 std::string SettingsText(const Settings& s);

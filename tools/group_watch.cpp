@@ -1,18 +1,17 @@
 #include "group_watch.h"
 
-#include <algorithm>
-#include <cstring>
+#include <memory>
 
+#include "../dmx_net/COMMON/dmx_network_decode.h"
 #include "../dmx_net/COMMON/rr_header.h"
+#include "../protocol/dmx_sniffer.h"
 #include "../protocol/pd_packet.h"
 #include "../tvnLib/ipaddress.h"
 
-const char* const DmxVerdictNames[kDmxVerdicts] = {"accepted", "wrong version", "wrong length", "other type",
-                                                   "no-decode flag"};
-
 namespace {
 
-constexpr uint16_t kDmxPort = 9138;
+// Memberships per socket: Linux allows 20.
+constexpr int kMembershipsPerSocket = 16;
 
 // The console whose group `destination` is (control or DMX), or 0.
 int ConsoleOf(uint32_t destination, bool dmx) {
@@ -23,9 +22,9 @@ int ConsoleOf(uint32_t destination, bool dmx) {
   return 0;
 }
 
-// A socket on `port` that joins consoles first..last's groups.
-OsSocket Listener(uint16_t port, uint32_t interfaceAddr, int first, int last, std::string* error) {
-  const bool dmx = port == kDmxPort;
+// A socket on `port` that joins consoles first..last's groups on every
+// interface.
+OsSocket Listener(uint16_t port, const std::vector<uint32_t>& interfaces, int first, int last, std::string* error) {
   const OsSocket s = osUdpSocket();
   if (s == kOsInvalidSocket) {
     *error = "no socket";
@@ -41,9 +40,12 @@ OsSocket Listener(uint16_t port, uint32_t interfaceAddr, int first, int last, st
     return kOsInvalidSocket;
   }
   for (int console = first; console <= last; ++console) {
-    const uint32_t group = dmx ? MakeAddress(236, 3, 2, static_cast<uint8_t>(32 + console)) : ConsoleGroup(console);
-    if (osMembership(s, true, group, interfaceAddr) != 0) {
-      *error = "cannot join the consoles' groups on this interface (error " + std::to_string(osNetLastError()) + ")";
+    const uint32_t group = port == DmxPort ? DmxGroup(console) : ConsoleGroup(static_cast<uint32_t>(console));
+    for (uint32_t interfaceAddr : interfaces) {
+      if (osMembership(s, true, group, interfaceAddr) == 0) continue;
+      char text[kAddressTextSize];
+      *error = std::string("cannot join the consoles' groups on ") + AddressText(interfaceAddr, text) + " (error " +
+               std::to_string(osNetLastError()) + ")";
       osSocketClose(s);
       return kOsInvalidSocket;
     }
@@ -53,28 +55,40 @@ OsSocket Listener(uint16_t port, uint32_t interfaceAddr, int first, int last, st
 
 }  // namespace
 
-GroupWatch::GroupWatch(uint32_t interfaceAddr) : m_interface(interfaceAddr) {}
+GroupWatch::GroupWatch(std::vector<uint32_t> interfaces) : m_interfaces(std::move(interfaces)) {
+  if (m_interfaces.size() > kMembershipsPerSocket) m_interfaces.resize(kMembershipsPerSocket);
+  m_start = std::chrono::steady_clock::now();
+}
 
 GroupWatch::~GroupWatch() { Stop(); }
 
 bool GroupWatch::Start(std::string* error) {
-  // Consoles 1-16 and 17-31 on a socket each, for each port.
-  for (const uint16_t port : {ControlPort, kDmxPort}) {
-    for (const int first : {1, 17}) {
-      const OsSocket s = Listener(port, m_interface, first, first == 1 ? 16 : 31, error);
-      if (s == kOsInvalidSocket) {
-        Stop();
-        return false;
-      }
-      m_sockets.push_back(s);
+  // Each socket takes a range of consoles on every interface. Where every
+  // socket on a port hears every group joined on it (not Linux), each
+  // counts only its own range.
+  const int perSocket = std::max<int>(1, kMembershipsPerSocket / static_cast<int>(m_interfaces.size()));
+  struct Range {
+    bool dmx;
+    int first, last;
+  };
+  std::vector<Range> ranges;
+  for (const bool dmx : {false, true})
+    for (int first = 1; first <= 31; first += perSocket)
+      ranges.push_back({dmx, first, std::min(31, first + perSocket - 1)});
+  for (const Range& r : ranges) {
+    const OsSocket s = Listener(r.dmx ? DmxPort : ControlPort, m_interfaces, r.first, r.last, error);
+    if (s == kOsInvalidSocket) {
+      Stop();
+      return false;
     }
+    m_sockets.push_back(s);
   }
+  Reset();
   m_running = true;
-  for (size_t i = 0; i < m_sockets.size(); ++i) {
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    const Range r = ranges[i];
     const OsSocket s = m_sockets[i];
-    const bool dmx = i >= 2;
-    const int first = i % 2 == 0 ? 1 : 17;
-    m_threads.emplace_back([this, s, dmx, first] { Loop(s, dmx, first, first == 1 ? 16 : 31); });
+    m_threads.emplace_back([this, s, r] { Loop(s, r.dmx, r.first, r.last); });
   }
   return true;
 }
@@ -88,48 +102,45 @@ void GroupWatch::Stop() {
   m_sockets.clear();
 }
 
+void GroupWatch::Reset() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  for (GroupTraffic& t : m_traffic) t = GroupTraffic();
+  m_start = std::chrono::steady_clock::now();
+}
+
+uint32_t GroupWatch::NowMs() const {
+  return static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start).count());
+}
+
 GroupTraffic GroupWatch::Snapshot(int console) const {
   std::lock_guard<std::mutex> lock(m_lock);
   return console >= 1 && console <= 31 ? m_traffic[console] : GroupTraffic{};
 }
 
-DmxVerdict GroupWatch::Judge(const uint8_t* d, int length) {
-  if (length < kRrHeaderSize) return DmxVerdict::Length;
-  RrHeader header;
-  std::memcpy(static_cast<void*>(&header), d, sizeof header);
-  if (header.Version() != kRrVersion) return DmxVerdict::Version;
-  if (length != header.PayloadLength + kRrHeaderSize) return DmxVerdict::Length;
-  if (header.PacketType() != DMX_DATA_NEW) return DmxVerdict::Type;
-  if (header.NoDecodeFlag()) return DmxVerdict::Flag;
-  return DmxVerdict::Accepted;
-}
-
 void GroupWatch::Loop(OsSocket s, bool dmx, int first, int last) {
+  // The driver's own decoder judges what its acceptance rule lets through.
+  std::unique_ptr<DMX_DATA_CODER> coder;
+  if (dmx) {
+    coder.reset(new DMX_DATA_CODER);
+    for (int u = 0; u < 64; ++u) coder->AddUniverse(u);
+  }
   uint8_t buffer[2048];
   while (m_running) {
     if (osSelect(s, false, 200000) != 1) continue;
     OsDatagram info;
     const int n = osRecvFrom(s, buffer, sizeof buffer, &info);
-    // Where every socket on the port hears every group joined on it (not
-    // Linux), each socket counts only its own consoles.
     const int console = ConsoleOf(info.destination, dmx);
     if (n < 0 || console < first || console > last) continue;
-    std::lock_guard<std::mutex> lock(m_lock);
-    GroupTraffic& t = m_traffic[console];
     if (!dmx) {
-      // Read as the state receiver reads it: zero-filled past its length.
-      PD_PACKET packet(0);
-      std::memset(static_cast<void*>(&packet), 0, sizeof packet);
-      std::memcpy(static_cast<void*>(&packet), buffer, std::min<size_t>(static_cast<size_t>(n), sizeof packet));
-      const uint32_t type = packet.Signature == kPdSignature ? static_cast<uint32_t>(packet.MsgType) : 7;
-      ++t.control[type <= 6 ? type : 0];
+      std::lock_guard<std::mutex> lock(m_lock);
+      m_traffic[console].AddControl(buffer, n, info.source, info.sourcePort, NowMs());
       continue;
     }
-    const DmxVerdict verdict = info.truncated ? DmxVerdict::Length : Judge(buffer, n);
-    ++t.dmx[static_cast<int>(verdict)];
-    if (verdict != DmxVerdict::Accepted || n < kRrHeaderSize + 12) continue;
-    for (int g = 0; g < 8; ++g)
-      for (int b = 0; b < 8; ++b)
-        if ((buffer[kRrHeaderSize + 4 + g] >> b & 1) != 0) ++t.universe[8 * g + b];
+    DmxVerdict verdict = info.truncated ? DmxVerdict::Oversize : JudgeDmx(buffer, n);
+    if (verdict == DmxVerdict::Accepted && !coder->Decode(buffer + kRrHeaderSize, n - kRrHeaderSize))
+      verdict = DmxVerdict::Malformed;
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_traffic[console].AddDmx(verdict, buffer, n, info.source, info.sourcePort, NowMs());
   }
 }

@@ -12,6 +12,9 @@
 #include "../tvnLib/os.h"
 #include "autofocus_args.h"
 #include "driver_api.h"
+#include "driver_settings.h"
+#include "group_watch.h"
+#include "host_view.h"
 #include "library_version.h"
 
 namespace {
@@ -30,6 +33,7 @@ const char kUsage[] =
     "  --frames N           stop after N polls; prints JSON lines\n"
     "  --seconds S          stop after S seconds; prints JSON lines\n"
     "  --view               the live view also with --frames / --seconds\n"
+    "  --values V           the live view's levels: dec (0-255), percent or hex (default dec)\n"
     "  --connect-only       connect, report, disconnect\n"
     "  --af-console N       console for the autofocus commands (default: first connected)\n"
     "  --midi \"F0 00 01 09 ..\"   send a MIDI autofocus message (hex bytes)\n"
@@ -43,25 +47,8 @@ const char kUsage[] =
 std::atomic<bool> g_stop{false};
 void OnInterrupt() { g_stop = true; }
 
-struct Console {
-  uint16_t handle;
-  std::vector<uint8_t> levels;   // 64 x 512
-  std::vector<uint32_t> changed; // tick of the last change per universe
-};
-
-std::string Hex(const uint8_t* bytes, size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(2 * n);
-  for (size_t i = 0; i < n; ++i) {
-    text.push_back(digits[bytes[i] >> 4]);
-    text.push_back(digits[bytes[i] & 15]);
-  }
-  return text;
-}
-
-// Reads all ports of a console; true when any level changed.
-void Poll(const DriverApi& api, Console& console, uint32_t now) {
+// Reads all ports of a console into its copy.
+void Poll(const DriverApi& api, HostConsole& console, uint32_t now) {
   for (int port = 0; port < 64; ++port) {
     if (api.LockPortBuffer(console.handle, port) != 0) continue;
     uint8_t* buffer = nullptr;
@@ -76,48 +63,6 @@ void Poll(const DriverApi& api, Console& console, uint32_t now) {
   }
 }
 
-bool Live(const Console& console, int port, uint32_t now) {
-  if (console.changed[port] != 0 && now - console.changed[port] < 2000) return true;
-  const uint8_t* levels = console.levels.data() + 512 * port;
-  for (int c = 0; c < 512; ++c)
-    if (levels[c] != 0) return true;
-  return false;
-}
-
-void PrintJson(const DriverApi& api, const std::vector<Console>& consoles, uint64_t frame, uint32_t ms,
-               int universe, uint32_t now) {
-  std::printf("{\"frame\":%llu,\"ms\":%u,\"consoles\":[", static_cast<unsigned long long>(frame), ms);
-  for (size_t i = 0; i < consoles.size(); ++i) {
-    const Console& c = consoles[i];
-    uint8_t live[8] = {};
-    for (int port = 0; port < 64; ++port)
-      if (Live(c, port, now)) live[port / 8] |= static_cast<uint8_t>(1u << (port % 8));
-    std::printf("%s{\"handle\":%u,\"channels\":%d,\"live\":\"%s\",\"universe\":%d,\"levels\":\"%s\"}", i ? "," : "",
-                c.handle, api.GetNumChannels(c.handle, universe), Hex(live, 8).c_str(), universe,
-                Hex(c.levels.data() + 512 * universe, 512).c_str());
-  }
-  std::printf("]}\n");
-  std::fflush(stdout);
-}
-
-void PrintView(const std::vector<Console>& consoles, uint64_t frame, int universe, uint32_t now) {
-  std::printf("\x1b[H\x1b[2J");
-  std::printf("previsa-host  frame %llu  (Ctrl-C ends)\n\n", static_cast<unsigned long long>(frame));
-  for (const Console& c : consoles) {
-    std::printf("console %2u  universes 0..63: ", c.handle);
-    for (int port = 0; port < 64; ++port) std::putchar(Live(c, port, now) ? '#' : '.');
-    std::printf("\n  universe %d:\n", universe);
-    const uint8_t* levels = c.levels.data() + 512 * universe;
-    for (int row = 0; row < 16; ++row) {
-      std::printf("  %3d ", row * 32 + 1);
-      for (int col = 0; col < 32; ++col) std::printf("%02x", levels[row * 32 + col]);
-      std::printf("\n");
-    }
-    std::printf("\n");
-  }
-  std::fflush(stdout);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,6 +75,7 @@ int main(int argc, char** argv) {
   bool view = false;
   bool connectOnly = false;
   bool version = false;
+  LevelView levelView = LevelView::Decimal;
   AutofocusRequest autofocus;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -160,10 +106,19 @@ int main(int argc, char** argv) {
       seconds = std::atof(value().c_str());
     } else if (arg == "--view") {
       view = true;
+    } else if (arg == "--values") {
+      const std::string v = value();
+      if (v != "dec" && v != "percent" && v != "hex") {
+        std::fprintf(stderr, "previsa-host: --values is dec, percent or hex\n");
+        return 2;
+      }
+      levelView = v == "dec" ? LevelView::Decimal : v == "percent" ? LevelView::Percent : LevelView::Hex;
     } else if (arg == "--connect-only") {
       connectOnly = true;
-    } else if (!ParseAutofocusArg(arg, [&] { return value(); }, &autofocus, &error)) {
-      std::fprintf(stderr, "previsa-host: %s\n", error.empty() ? ("unknown option " + arg + " (see --help)").c_str() : error.c_str());
+    } else if (!ParseAutofocusArg(
+                   arg, [&] { return value(); }, &autofocus, &error)) {
+      std::fprintf(stderr, "previsa-host: %s\n",
+                   error.empty() ? ("unknown option " + arg + " (see --help)").c_str() : error.c_str());
       return 2;
     }
   }
@@ -201,7 +156,7 @@ int main(int argc, char** argv) {
   std::memset(&list, 0, sizeof list);
   for (int32_t r = api.StartDetect(1, &list); r == 0; r = api.ContinueDetect(1, &list)) {
   }
-  std::vector<Console> consoles;
+  std::vector<HostConsole> consoles;
   for (uint32_t i = 0; i < list.Count; ++i) {
     PDI& pdi = list.Records[i];
     std::fprintf(json ? stderr : stdout, "PDI %u: ManHdl=%u Protocol=%s Model=%s Address=%s Data[0]=%u\n", i,
@@ -210,12 +165,20 @@ int main(int argc, char** argv) {
     const uint16_t handle = api.Connect(&pdi);
     std::fprintf(json ? stderr : stdout, "Connect(%s) = %u%s\n", pdi.Address, handle,
                  handle == 0xFFFF ? " (no answer)" : "");
-    if (handle != 0xFFFF) consoles.push_back(Console{handle, std::vector<uint8_t>(64 * 512), std::vector<uint32_t>(64)});
+    if (handle != 0xFFFF)
+      consoles.push_back(HostConsole{handle, std::vector<uint8_t>(64 * 512), std::vector<uint32_t>(64)});
   }
   if (!consoles.empty() && autofocus.any()) {
     const uint16_t target = autofocus.console != 0 ? static_cast<uint16_t>(autofocus.console) : consoles[0].handle;
-    SendAutofocus(api, target, autofocus, json ? stderr : stdout);
+    SendAutofocus(api, target, autofocus, api.GetDriverCaps(), json ? stderr : stdout);
   }
+  // Beside the driver, a listener on its interface tells which universes'
+  // datagrams come, whatever their levels.
+  GroupWatch watch({ReadDriverSettings().interfaceAddr});
+  std::string watchError;
+  const bool watching = !consoles.empty() && watch.Start(&watchError);
+  if (!consoles.empty() && !watching)
+    std::fprintf(stderr, "previsa-host: %s; universes are judged by their levels only\n", watchError.c_str());
 
   const uint32_t period = static_cast<uint32_t>(1000.0 / rate);
   const uint32_t started = osTickCountMs();
@@ -225,19 +188,26 @@ int main(int argc, char** argv) {
     if (seconds >= 0 && now - started >= static_cast<uint32_t>(seconds * 1000)) break;
     if (frames >= 0 && frame >= static_cast<uint64_t>(frames)) break;
     api.ServiceDevices();
-    for (Console& c : consoles) Poll(api, c, now);
+    for (HostConsole& c : consoles) {
+      Poll(api, c, now);
+      c.watched = watching;
+      if (watching) c.heard = watch.Snapshot(c.handle);
+      c.heardNowMs = watch.NowMs();
+    }
     ++frame;
     if (json) {
-      PrintJson(api, consoles, frame, now - started, universe, now);
+      PrintJson(stdout, consoles, frame, now - started, universe, api.GetNumChannels(consoles[0].handle, universe),
+                now);
     } else {
-      PrintView(consoles, frame, universe, now);
+      PrintView(stdout, consoles, frame, universe, levelView, now);
     }
     const uint32_t spent = osTickCountMs() - now;
     // A host's message loop: the echo window, when the settings ask for it,
     // is this thread's.
     if (spent < period) osPumpMessages(period - spent);
   }
-  for (const Console& c : consoles) api.Disconnect(c.handle);
+  watch.Stop();
+  for (const HostConsole& c : consoles) api.Disconnect(c.handle);
   api.Shutdown();
   api.Unload();
   std::fprintf(json ? stderr : stdout, "previsa-host: %llu polls, %zu console(s), ended cleanly\n",

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -18,29 +19,49 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-// The section a line opens ("[key]" without the brackets), or "".
-std::string SectionOf(const std::string& line) {
+// Whether a line opens a section (any line that begins with "[", as the
+// driver's reader takes it, deletions "[-key]" and broken ones included).
+bool OpensSection(const std::string& line) {
   const std::string t = Trim(line);
-  if (t.size() < 2 || t.front() != '[' || t.back() != ']') return "";
-  return t.substr(1, t.size() - 2);
+  return !t.empty() && t[0] == '[';
 }
 
-// The value name a line sets ("name"=... or @=...), lower case; "" when none.
+// The key a section line names, as the driver's reader matches it: lower
+// case, "HKCU" and "HKLM" spelled out, trailing backslashes dropped; "" for
+// other lines, deletions and broken sections.
+std::string SectionKeyOf(const std::string& line) {
+  const std::string t = Trim(line);
+  if (t.size() < 3 || t.front() != '[' || t.back() != ']' || t[1] == '-') return "";
+  std::string key = Lower(t.substr(1, t.size() - 2));
+  for (const auto& alias :
+       {std::make_pair("hkcu", "hkey_current_user"), std::make_pair("hklm", "hkey_local_machine")}) {
+    const size_t n = std::char_traits<char>::length(alias.first);
+    if (key.compare(0, n, alias.first) == 0 && (key.size() == n || key[n] == '\\')) key = alias.second + key.substr(n);
+  }
+  while (!key.empty() && key.back() == '\\') key.pop_back();
+  return key;
+}
+
+// The value name a line sets ("name"=..., "name" = ..., @=...), lower
+// case; "" when none.
 std::string ValueNameOf(const std::string& line) {
   const std::string t = Trim(line);
-  if (t.rfind("@=", 0) == 0) return "@";
-  if (t.empty() || t[0] != '"') return "";
   std::string name;
-  for (size_t i = 1; i < t.size(); ++i) {
-    if (t[i] == '\\' && i + 1 < t.size()) {
-      name += t[++i];
-    } else if (t[i] == '"') {
-      return i + 1 < t.size() && t[i + 1] == '=' ? Lower(name) : "";
-    } else {
-      name += t[i];
+  size_t at = 1;
+  if (t.rfind("@", 0) == 0) {
+    name = "@";
+  } else if (!t.empty() && t[0] == '"') {
+    for (; at < t.size() && t[at] != '"'; ++at) {
+      if (t[at] == '\\' && at + 1 < t.size()) ++at;
+      name += t[at];
     }
+    if (at++ >= t.size()) return "";
+    name = Lower(name);
+  } else {
+    return "";
   }
-  return "";
+  while (at < t.size() && std::isspace(static_cast<unsigned char>(t[at]))) ++at;
+  return at < t.size() && t[at] == '=' ? name : "";
 }
 
 std::string Quoted(const std::string& s) {
@@ -77,52 +98,62 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+struct Range {
+  size_t begin, end;  // the section line, and the line after its last
+};
+
+// Every section of `key` (the driver's reader merges them, later values
+// winning).
+std::vector<Range> SectionsOf(const std::vector<std::string>& lines, const std::string& key) {
+  std::vector<Range> ranges;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!OpensSection(lines[i]) || SectionKeyOf(lines[i]) != key) continue;
+    size_t end = i + 1;
+    while (end < lines.size() && !OpensSection(lines[end])) ++end;
+    ranges.push_back({i, end});
+  }
+  return ranges;
+}
+
+// Removes every line of value `name` in `range` (a value written over
+// several lines ends where a line stops continuing with a backslash).
+void RemoveValue(std::vector<std::string>& lines, Range& range, const std::string& name) {
+  for (size_t i = range.begin + 1; i < range.end;) {
+    if (ValueNameOf(lines[i]) != name) {
+      ++i;
+      continue;
+    }
+    size_t last = i;
+    while (last + 1 < range.end && !lines[last].empty() && lines[last].back() == '\\') ++last;
+    lines.erase(lines.begin() + static_cast<long>(i), lines.begin() + static_cast<long>(last) + 1);
+    range.end -= last - i + 1;
+  }
+}
+
+}  // namespace
+
 std::string EditRegText(const std::string& text, const std::string& key, const std::vector<RegChange>& changes) {
   std::vector<std::string> lines = SplitLines(text);
   if (lines.empty()) lines = {"Windows Registry Editor Version 5.00", ""};
-  const std::string wanted = Lower(key);
-  size_t begin = lines.size(), end = lines.size();
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string section = SectionOf(lines[i]);
-    if (section.empty()) continue;
-    if (begin != lines.size()) {
-      end = i;
-      break;
-    }
-    if (Lower(section) == wanted) begin = i;
-  }
-  if (begin == lines.size()) {
-    if (!lines.back().empty()) lines.push_back("");
-    lines.push_back("[" + key + "]");
-    begin = lines.size() - 1;
-    end = lines.size();
-  }
+  const std::string wanted = SectionKeyOf("[" + key + "]");
   for (const RegChange& change : changes) {
     const std::string name = Lower(change.name);
-    bool placed = false;
-    for (size_t i = begin + 1; i < end; ++i) {
-      if (ValueNameOf(lines[i]) != name) continue;
-      // A value written over several lines ends where a line stops
-      // continuing with a backslash.
-      size_t last = i;
-      while (last + 1 < end && !lines[last].empty() && lines[last].back() == '\\') ++last;
-      lines.erase(lines.begin() + static_cast<long>(i) + 1, lines.begin() + static_cast<long>(last) + 1);
-      end -= last - i;
-      if (change.kind == RegChange::Remove) {
-        lines.erase(lines.begin() + static_cast<long>(i));
-        --end;
-      } else {
-        lines[i] = LineOf(change);
-      }
-      placed = true;
-      break;
+    // Out of every section of the key, so that no older copy stays in force.
+    std::vector<Range> sections = SectionsOf(lines, wanted);
+    for (size_t s = sections.size(); s-- > 0;) RemoveValue(lines, sections[s], name);
+    if (change.kind == RegChange::Remove) continue;
+    sections = SectionsOf(lines, wanted);
+    if (sections.empty()) {
+      if (!lines.back().empty()) lines.push_back("");
+      lines.push_back("[" + key + "]");
+      sections.push_back({lines.size() - 1, lines.size()});
     }
-    if (placed || change.kind == RegChange::Remove) continue;
-    // New values go after the section's last value line.
-    size_t at = end;
-    while (at > begin + 1 && Trim(lines[at - 1]).empty()) --at;
+    // Into the last section, after its last value line.
+    size_t at = sections.back().end;
+    while (at > sections.back().begin + 1 && Trim(lines[at - 1]).empty()) --at;
     lines.insert(lines.begin() + static_cast<long>(at), LineOf(change));
-    ++end;
   }
   std::string out;
   for (const std::string& line : lines) out += line + "\n";
@@ -130,7 +161,8 @@ std::string EditRegText(const std::string& text, const std::string& key, const s
 }
 
 std::string RegBytesToUtf8(const std::string& bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
     std::string out;
     for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
       uint32_t c = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;

@@ -16,8 +16,11 @@ struct RegChange {
 };
 
 // The text with `changes` applied to the values of `key` (a full path such
-// as "HKEY_CURRENT_USER\\Software\\..."), the key's section added at the end
-// when missing. An empty text becomes a whole file with its header line.
+// as "HKEY_CURRENT_USER\\Software\\..."), its sections found as the driver's
+// reader finds them ("HKCU", any case, trailing backslashes). A value is
+// taken out of every section of the key, and a new one goes into the last
+// (the key's section added at the end when missing). An empty text becomes
+// a whole file with its header line.
 std::string EditRegText(const std::string& text, const std::string& key, const std::vector<RegChange>& changes);
 
 // A .reg file's bytes (UTF-16 little-endian with its byte-order mark, or

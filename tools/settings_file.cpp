@@ -29,8 +29,7 @@ bool StoreSettingsFile(const std::string& path, const std::vector<RegChange>& ch
       return false;
     }
   }
-  std::remove(path.c_str());  // Windows renames onto no existing file
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!ReplaceFileWith(temporary, path)) {
     *error = "cannot replace " + path;
     return false;
   }

@@ -68,8 +68,8 @@ geometry=$(xwininfo -id "$id" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } /A
 check "the window is 300 x 200 ($geometry)" test "${geometry%%+*}" = "300x200"
 
 sleep 3                       # connected; lines written
-kill "$sim" 2> /dev/null      # nothing new from here on
-sleep 1.5
+kill "$sim" 2> /dev/null      # nothing new from here on but the line
+sleep 4                       # that tells the stream stopped, 2 s later
 shot() { import -window root "$OUT/screen.png" && convert "$OUT/screen.png" -crop "$geometry" +repage "$OUT/$1.png"; }
 shot window-1
 sleep 1

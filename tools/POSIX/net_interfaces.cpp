@@ -13,6 +13,8 @@ std::vector<NetInterface> ListInterfaces() {
     NetInterface entry;
     entry.name = i->ifa_name != nullptr ? i->ifa_name : "";
     entry.address = reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
+    if (i->ifa_netmask != nullptr && i->ifa_netmask->sa_family == AF_INET)
+      entry.netmask = reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr;
     entry.up = (i->ifa_flags & IFF_UP) != 0 && (i->ifa_flags & IFF_RUNNING) != 0;
     entry.multicast = (i->ifa_flags & IFF_MULTICAST) != 0;
     entry.loopback = (i->ifa_flags & IFF_LOOPBACK) != 0;

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include "../../tvnLib/os.h"
 
 namespace {
@@ -14,12 +16,16 @@ void MakeFolders(const std::string& path) {
 
 }  // namespace
 
+bool ReplaceFileWith(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool StoreSettings(const std::vector<RegChange>& changes, std::string* where, std::string* error) {
   char path[512];
   bool exists = false;
   osRegistryLocation(path, sizeof path, &exists);
   *where = path;
-  if (path[0] != '/') {
+  if (path[0] == '\0') {
     *error = "no settings file: set PVTRIVANE_REGISTRY or HOME";
     return false;
   }

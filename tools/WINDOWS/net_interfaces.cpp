@@ -38,6 +38,8 @@ std::vector<NetInterface> ListInterfaces() {
       NetInterface entry;
       entry.name = Narrow(a->FriendlyName);
       entry.address = reinterpret_cast<const sockaddr_in*>(u->Address.lpSockaddr)->sin_addr.s_addr;
+      const unsigned prefix = u->OnLinkPrefixLength;
+      if (prefix > 0 && prefix <= 32) entry.netmask = htonl(prefix == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> prefix));
       entry.up = a->OperStatus == IfOperStatusUp;
       entry.loopback = a->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
       entry.multicast = (a->Flags & IP_ADAPTER_NO_MULTICAST) == 0 || entry.loopback;

@@ -4,6 +4,10 @@
 
 #include "../../tvnLib/lib_startup.h"
 
+bool ReplaceFileWith(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool StoreSettings(const std::vector<RegChange>& changes, std::string* where, std::string* error) {
   *where = DriverKeyPath();
   HKEY key = nullptr;
