@@ -6,7 +6,8 @@ if(WIN32 OR NOT TARGET PvTrivane OR NOT PV_BUILD_TOOLS)
 endif()
 include(GNUInstallDirs)
 install(TARGETS PvTrivane LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(TARGETS pvtrivane-diagnose pvtrivane-config previsa-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS pvtrivane-diagnose pvtrivane-config previsa-host pvtrivane-record trivane-sim
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Wireshark's global folder for Lua plugins.
 install(FILES tools/wireshark/pvtrivane.lua DESTINATION ${CMAKE_INSTALL_LIBDIR}/wireshark/plugins)
 install(FILES config/settings-example.reg README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/pvtrivane)

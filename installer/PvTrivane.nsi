@@ -122,6 +122,8 @@ Section "PvTrivane driver and field tools" SecMain
   File "${STAGE}\pvtrivane-diagnose.exe"
   File "${STAGE}\pvtrivane-config.exe"
   File "${STAGE}\previsa-host.exe"
+  File "${STAGE}\pvtrivane-record.exe"
+  File "${STAGE}\trivane-sim.exe"
   File "${STAGE}\settings-example.reg"
   File "${STAGE}\${TECH_TEXT}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -170,7 +172,7 @@ Section "Firewall rule: inbound UDP 6007 and 9138" SecFirewall
 SectionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecMain} "PvTrivane.dll for Previsa; pvtrivane-diagnose, pvtrivane-config and previsa-host; the example settings and the notes for technicians."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecMain} "PvTrivane.dll for Previsa; pvtrivane-diagnose, pvtrivane-config, previsa-host, pvtrivane-record and trivane-sim (to record a show and replay it); the example settings and the notes for technicians."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecWireshark} "pvtrivane.lua in your personal Wireshark plugins folder: Wireshark then shows the consoles' packets field by field."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecFirewall} "Lets the consoles' control packets and DMX reach Previsa through the Windows firewall (a rule named $\"${FIREWALL_RULE}$\")."
 !insertmacro MUI_FUNCTION_DESCRIPTION_END

@@ -39,6 +39,8 @@ Section "un.PvTrivane" UnSecMain
   Delete "$INSTDIR\pvtrivane-diagnose.exe"
   Delete "$INSTDIR\pvtrivane-config.exe"
   Delete "$INSTDIR\previsa-host.exe"
+  Delete "$INSTDIR\pvtrivane-record.exe"
+  Delete "$INSTDIR\trivane-sim.exe"
   Delete "$INSTDIR\settings-example.reg"
   Delete "$INSTDIR\${TECH_TEXT}"
   Delete "$INSTDIR\uninstall.exe"

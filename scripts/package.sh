@@ -47,7 +47,7 @@ build linux -DPV_BUILD_TOOLS=ON -DCMAKE_INSTALL_PREFIX=/usr
 # The Windows files, as built.
 STAGE=$WORK/stage
 cp "$WORK/win32/PvTrivane.dll" "$WORK/win32/pvtrivane-diagnose.exe" "$WORK/win32/pvtrivane-config.exe" \
-  "$WORK/win32/previsa-host.exe" "$STAGE/"
+  "$WORK/win32/previsa-host.exe" "$WORK/win32/pvtrivane-record.exe" "$WORK/win32/trivane-sim.exe" "$STAGE/"
 cp tools/wireshark/pvtrivane.lua config/settings-example.reg "$STAGE/"
 # Windows line ends for Notepad.
 sed "s/@VERSION@/$VERSION/g; s/\$/\r/" installer/technicians.txt > "$STAGE/PvTrivane for technicians.txt"

@@ -41,7 +41,7 @@ PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64
           qemu-user g++-multilib tshark tcpdump xvfb imagemagick x11-utils xdotool
-          nsis zip dpkg-dev)
+          nsis zip dpkg-dev libpcap-dev)
 
 # Whether this machine runs 32-bit x86 programs: a tiny one, assembled and
 # linked here, must run and exit with its code. Some kernels are built

@@ -88,7 +88,7 @@ check "the DLL in the new folder, as packaged" cmp -s "$WINEPREFIX/drive_c/Previ
 check "nothing left of the old driver folder" test ! -e "$OLD_DRIVER"
 check "the firewall rule again (the earlier choice)" test "$(rules add)" -eq 2
 TOOLS=$(unix "$(value "$MINE" ToolsFolder)")
-for f in pvtrivane-diagnose.exe pvtrivane-config.exe previsa-host.exe settings-example.reg \
+for f in pvtrivane-diagnose.exe pvtrivane-config.exe previsa-host.exe pvtrivane-record.exe trivane-sim.exe settings-example.reg \
          "PvTrivane for technicians.txt" uninstall.exe; do
   check "tools folder: $f" test -f "$TOOLS/$f"
 done
