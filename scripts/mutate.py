@@ -218,8 +218,35 @@ def copy_sources():
         shutil.copy2(os.path.join(ROOT, f), os.path.join(SRC, f))
 
 
+EXECUTABLE = ' executable'  # the coverage key of every line that compiles to code
+
+
+def gcov_lines(folder, executable=None):
+    """The product lines executed since the last reset of the counters;
+    `executable` collects every line that has code at all."""
+    lines = set()
+    for root, _, names in os.walk(folder):
+        for name in (n for n in names if n.endswith('.gcda')):
+            out = run(['gcov', '--json-format', '--stdout', name], root).stdout.decode(errors='replace')
+            for doc in out.splitlines():
+                try:
+                    data = json.loads(doc)
+                except ValueError:
+                    continue
+                for f in data.get('files', []):
+                    path = f['file'] if os.path.isabs(f['file']) else os.path.join(root, f['file'])
+                    rel = os.path.relpath(os.path.realpath(path), os.path.realpath(SRC))
+                    if rel.startswith(PRODUCT):
+                        lines.update((rel, l['line_number']) for l in f['lines'] if l['count'] > 0)
+                        if executable is not None:
+                            executable.update((rel, l['line_number']) for l in f['lines'])
+            os.remove(os.path.join(root, name))
+    return lines
+
+
 def coverage(tests):
-    """The product lines that each test program executes (gcov, once)."""
+    """The product lines that each test case executes (gcov, once per
+    sample of sources): {"program test.case": [[file, line], ...]}."""
     cache = os.path.join(WORK, 'coverage.json')
     if os.path.exists(cache):
         with open(cache) as f:
@@ -229,35 +256,26 @@ def coverage(tests):
                        '-DCMAKE_SHARED_LINKER_FLAGS=--coverage'])
     if not build(folder, list(tests) + ['PvTrivane']):
         sys.exit('the coverage build failed')
-    covered = {}
+    gcov_lines(folder)
+    covered = {EXECUTABLE: set()}
     for test in tests:
-        for root, _, names in os.walk(folder):
-            for name in names:
-                if name.endswith('.gcda'):
-                    os.remove(os.path.join(root, name))
-        print(f'coverage of {test} ...', flush=True)
-        run([os.path.join(folder, test)], folder, timeout=1200)
-        lines = set()
-        for root, _, names in os.walk(folder):
-            for name in (n for n in names if n.endswith('.gcda')):
-                out = run(['gcov', '--json-format', '--stdout', name], root).stdout.decode(errors='replace')
-                for doc in out.splitlines():
-                    try:
-                        data = json.loads(doc)
-                    except ValueError:
-                        continue
-                    for f in data.get('files', []):
-                        rel = os.path.relpath(os.path.join(root, f['file']) if not os.path.isabs(f['file'])
-                                              else f['file'], SRC)
-                        if rel.startswith(PRODUCT):
-                            lines.update((rel, l['line_number']) for l in f['lines'] if l['count'] > 0)
-        covered[test] = lines
+        listing = run([os.path.join(folder, test), '--gtest_list_tests'], folder).stdout.decode()
+        suite = ''
+        for line in listing.splitlines():
+            if not line.startswith(' '):
+                suite = line.split()[0]
+                continue
+            case = suite + line.split()[0]
+            print(f'coverage of {test} {case} ...', flush=True)
+            run([os.path.join(folder, test), f'--gtest_filter={case}'], folder, timeout=1200)
+            covered[f'{test} {case}'] = gcov_lines(folder, covered[EXECUTABLE])
     with open(cache, 'w') as f:
         json.dump({k: sorted(v) for k, v in covered.items()}, f)
     return covered
 
 
-def try_mutant(folder, mutant, tests, limits):
+def try_mutant(folder, mutant, cases, limits):
+    """cases: {program: [test case, ...]} that execute the mutant's line."""
     path, line, kind, replacement = mutant
     full = os.path.join(SRC, path)
     with open(full) as f:
@@ -267,15 +285,23 @@ def try_mutant(folder, mutant, tests, limits):
     try:
         with open(full, 'w') as f:
             f.write('\n'.join(lines))
-        if not build(folder, list(tests) + ['PvTrivane']):
+        if not build(folder, list(cases) + ['PvTrivane']):
             return 'not built', None
-        for test in tests:
-            try:
-                r = run([os.path.join(folder, test), '--gtest_fail_fast'], folder, timeout=limits[test])
-            except subprocess.TimeoutExpired:
-                return 'timed out', test
-            if r.returncode != 0:
-                return 'killed', test
+        for test, names in cases.items():
+            # A failure counts when it comes twice: a test that fails once
+            # under load is not a fault found.
+            outcomes = []
+            for _ in range(2):
+                try:
+                    r = run([os.path.join(folder, test), '--gtest_fail_fast', '--gtest_filter=' + ':'.join(names)],
+                            folder, timeout=limits[test])
+                    outcomes.append('killed' if r.returncode != 0 else 'passed')
+                except subprocess.TimeoutExpired:
+                    outcomes.append('timed out')
+                if outcomes[-1] == 'passed':
+                    break
+            if outcomes[-1] != 'passed':
+                return outcomes[-1], test
         return 'survived', None
     finally:
         with open(full, 'w') as f:
@@ -315,8 +341,15 @@ def main():
     results = []
     log = open(os.path.join(WORK, f'results-{a.seed}.jsonl'), 'w')
     for i, m in enumerate(chosen, 1):
-        tests = [t for t in TESTS if (m[0], m[1]) in covered.get(t, set())]
-        outcome, by = ('not covered', None) if not tests else try_mutant(folder, m, tests, limits)
+        cases = collections.defaultdict(list)
+        where = (m[0], m[1])
+        for key, lines in covered.items():
+            # A line without code of its own (a constant, a declaration)
+            # may change any of them: every test case then.
+            if key != EXECUTABLE and (where in lines or where not in covered[EXECUTABLE]):
+                test, case = key.split(' ', 1)
+                cases[test].append(case)
+        outcome, by = ('not covered', None) if not cases else try_mutant(folder, m, cases, limits)
         results.append((m, outcome, by))
         log.write(json.dumps({'file': m[0], 'line': m[1], 'mutation': m[2], 'outcome': outcome, 'by': by}) + '\n')
         log.flush()
