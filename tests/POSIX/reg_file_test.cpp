@@ -39,6 +39,12 @@ TEST(RegFile, ReadsTextsDwordsAndHexAsRegeditWritesThem) {
   EXPECT_EQ(Text(file, OsRegRoot::CurrentUser, kPath, "bytes"), std::string("\x01\x02\x03", 3));
   EXPECT_TRUE(file.HasKey(OsRegRoot::CurrentUser, "software\\orvell stagecraft"));
   EXPECT_FALSE(file.HasKey(OsRegRoot::LocalMachine, "Software"));
+  std::string wide = "\xFF\xFE";  // UTF-16, as regedit exports
+  for (char c : std::string("[HKEY_CURRENT_USER\\X]\r\n\"v\"=dword:00000002\r\n")) wide.append({c, '\0'});
+  const RegFile utf16 = RegFile::Parse(wide);
+  const std::vector<uint8_t>* v = utf16.Value(OsRegRoot::CurrentUser, "X", "v");
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ((*v)[0], 2);
 }
 
 TEST(RegFile, SkipsMalformedLinesAndKeepsTheRest) {
@@ -77,29 +83,13 @@ TEST(RegFile, EnumeratesDirectSubkeysInRegeditOrder) {
             std::string("Release 15\0", 11));
 }
 
-TEST(RegFile, ReadsUtf16FilesWithAByteOrderMark) {
-  const std::string narrow = "[HKEY_CURRENT_USER\\X]\r\n\"v\"=dword:00000002\r\n";
-  std::string wide = "\xFF\xFE";
-  for (char c : narrow) {
-    wide.push_back(c);
-    wide.push_back('\0');
-  }
-  const RegFile file = RegFile::Parse(wide);
-  const std::vector<uint8_t>* v = file.Value(OsRegRoot::CurrentUser, "X", "v");
-  ASSERT_NE(v, nullptr);
-  EXPECT_EQ((*v)[0], 2);
-}
-
-TEST(RegFile, ReadsTheShippedExampleSettings) {
+TEST(RegFile, FindsTheFileThroughTheEnvironmentAndReadsTheShippedExample) {
   setenv("PVTRIVANE_REGISTRY", PV_SOURCE_DIR "/config/settings-example.reg", 1);
-  const RegFile file = RegFile::Load();
-  EXPECT_EQ(Text(file, OsRegRoot::CurrentUser, kPath, "ip"), std::string("192.168.1.20\0", 13));
-  EXPECT_EQ(Dword(file, "Trivane3"), 3u);
-  EXPECT_EQ(Dword(file, "echo"), 0u);
-  EXPECT_EQ(Dword(file, "Autofocus"), 0xDEADBEEFu);  // commented out
-}
-
-TEST(RegFile, FindsTheFileThroughTheEnvironment) {
+  const RegFile example = RegFile::Load();
+  EXPECT_EQ(Text(example, OsRegRoot::CurrentUser, kPath, "ip"), std::string("192.168.1.20\0", 13));
+  EXPECT_EQ(Dword(example, "Trivane3"), 3u);
+  EXPECT_EQ(Dword(example, "echo"), 0u);
+  EXPECT_EQ(Dword(example, "Autofocus"), 0xDEADBEEFu);  // commented out
   setenv("PVTRIVANE_REGISTRY", "/some/file.reg", 1);
   EXPECT_EQ(RegFile::Location(), "/some/file.reg");
   unsetenv("PVTRIVANE_REGISTRY");
