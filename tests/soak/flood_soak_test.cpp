@@ -156,104 +156,93 @@ class Flood : public Session {
   DMX_SNIFFER* sniffer = nullptr;
 };
 
+// Sends `count` datagrams of `make`'s kinds (a deck of 1024, one card
+// renewed every 1024), in batches that the receive buffer holds, each
+// waited for through `arrived`: a datagram that never arrived would show as
+// a shortfall. Returns the datagrams sent of each kind.
+template <typename Make, typename Arrived>
+std::vector<uint64_t> Pour(LoopbackSender& sender, std::mt19937& random, int count, int batch, Make make,
+                           uint32_t ours, uint32_t others, uint16_t port, Arrived arrived) {
+  std::vector<Datagram> deck;
+  for (int i = 0; i < 1024; ++i) deck.push_back(make());
+  std::vector<uint64_t> sent(kKinds, 0);
+  const uint64_t before = arrived();
+  for (int i = 0; i < count; ++i) {
+    if (i % 1024 == 1023) deck[random() % deck.size()] = make();
+    const Datagram& d = deck[static_cast<size_t>(i) % deck.size()];
+    EXPECT_TRUE(sender.Send(d.kind == OtherGroup ? others : ours, port, d.bytes.data(), d.bytes.size()));
+    ++sent[d.kind];
+    if (i % batch == batch - 1 || i == count - 1) {
+      const uint64_t expected = before + static_cast<uint64_t>(i + 1) - sent[OtherGroup];
+      if (!Reaches(arrived, expected)) {
+        ADD_FAILURE() << arrived() << " of " << expected << " arrived after " << i + 1 << " sent";
+        break;
+      }
+    }
+  }
+  return sent;
+}
+
 TEST_F(Flood, AMillionHostileDatagramsAreCountedByReasonAndLeaveTheLevelsRight) {
   ASSERT_TRUE(ValidLevelsArrive(1));
   std::mt19937 random(7);
-  std::vector<Datagram> deck, controlDeck;
-  for (int i = 0; i < 1024; ++i) deck.push_back(DmxDatagram(random, PickKind(random, false)));
-  for (int i = 0; i < 1024; ++i) controlDeck.push_back(ControlDatagram(random, PickKind(random, true)));
   const int64_t rssBefore = ResidentBytes();
-
-  // The DMX port, in batches that the receive buffer holds, each waited
-  // for: a datagram that never arrived would show as a shortfall.
-  const int dmxCount = Scaled(1000000, 10000);
-  uint64_t sent[kKinds] = {};
-  auto arrived = [&] { return sniffer->Stats().m_received.load() - sniffer->Stats().Dropped(DmxDrop::OtherGroup); };
-  const uint32_t arrivedBefore = arrived();
-  const uint32_t decodedBefore = sniffer->Stats().m_decoded.load();
+  const DMX_STATS& dmx = session->DmxStats;
+  const uint32_t decodedBefore = dmx.m_decoded.load();
+  auto arrived = [&] { return dmx.m_received.load() - dmx.Dropped(DmxDrop::OtherGroup); };
   const auto dmxStart = Clock::now();
-  for (int i = 0; i < dmxCount; ++i) {
-    if (i % 1024 == 1023) deck[random() % deck.size()] = DmxDatagram(random, PickKind(random, false));
-    const Datagram& d = deck[static_cast<size_t>(i) % deck.size()];
-    ASSERT_TRUE(sender.Send(d.kind == OtherGroup ? kOtherDmx : kOurDmx, DmxPort, d.bytes.data(), d.bytes.size()));
-    ++sent[d.kind];
-    if (i % 256 == 255 || i == dmxCount - 1) {
-      const uint64_t expected = arrivedBefore + static_cast<uint64_t>(i + 1) - sent[OtherGroup];
-      ASSERT_TRUE(Reaches(arrived, expected)) << arrived() << " of " << expected << " arrived after " << i + 1 << " sent; "
-                                              << sniffer->Stats().m_received.load() << " received";
-    }
-  }
+  const std::vector<uint64_t> sent = Pour(
+      sender, random, Scaled(1000000, 10000), 256, [&] { return DmxDatagram(random, PickKind(random, false)); },
+      kOurDmx, kOtherDmx, DmxPort, arrived);
   const int64_t dmxMs = MsSince(dmxStart);
-  EXPECT_EQ(sniffer->Stats().Dropped(DmxDrop::NotDmxDataNew), sent[Garbage] + sent[BadHeader]);
-  EXPECT_EQ(sniffer->Stats().Dropped(DmxDrop::Oversize), sent[Oversize]);
+  EXPECT_EQ(dmx.Dropped(DmxDrop::NotDmxDataNew), sent[Garbage] + sent[BadHeader]);
+  EXPECT_EQ(dmx.Dropped(DmxDrop::Oversize), sent[Oversize]);
   // A random payload decodes whole now and then; most are broken.
-  EXPECT_EQ(sniffer->Stats().Dropped(DmxDrop::Malformed) + sniffer->Stats().m_decoded.load() - decodedBefore, sent[BadBody]);
-  EXPECT_GT(sniffer->Stats().Dropped(DmxDrop::Malformed), sent[BadBody] / 2);
+  EXPECT_EQ(dmx.Dropped(DmxDrop::Malformed) + dmx.m_decoded.load() - decodedBefore, sent[BadBody]);
+  EXPECT_GT(dmx.Dropped(DmxDrop::Malformed), sent[BadBody] / 2);
   // Where the platform delivers every group joined on the port, another
   // console's datagrams reach the receiver and are passed over.
-  const uint64_t others = sniffer->Stats().Dropped(DmxDrop::OtherGroup);
+  const uint64_t others = dmx.Dropped(DmxDrop::OtherGroup);
   EXPECT_TRUE(others == 0 || others == sent[OtherGroup]) << others;
 
-  // The control port, the same way.
-  const int controlCount = Scaled(100000, 2000);
-  uint64_t controlSent[kKinds] = {};
-  auto passedOver = [&] {
-    return session->ControlDrops(ControlDrop::Signature) + session->ControlDrops(ControlDrop::OtherType);
-  };
-  const uint32_t signatureBefore = session->ControlDrops(ControlDrop::Signature);
-  const uint32_t otherTypeBefore = session->ControlDrops(ControlDrop::OtherType);
-  const uint64_t passedBefore = passedOver();
-  deck.swap(controlDeck);
+  // The control port, the same way. The driver's own heartbeats count
+  // among the other types: the signature drops tell that all arrived.
+  const auto drops = [&](ControlDrop reason) { return session->ControlDrops(reason); };
+  const uint32_t signatureBefore = drops(ControlDrop::Signature), otherTypeBefore = drops(ControlDrop::OtherType);
   const auto controlStart = Clock::now();
-  for (int i = 0; i < controlCount; ++i) {
-    if (i % 1024 == 1023) deck[random() % deck.size()] = ControlDatagram(random, PickKind(random, true));
-    const Datagram& d = deck[static_cast<size_t>(i) % deck.size()];
-    ASSERT_TRUE(sender.Send(d.kind == OtherGroup ? kOtherControl : kOurControl, ControlPort, d.bytes.data(),
-                            d.bytes.size()));
-    ++controlSent[d.kind];
-    if (i % 64 == 63 || i == controlCount - 1) {
-      const uint64_t expected = passedBefore + static_cast<uint64_t>(i + 1) - controlSent[OtherGroup];
-      ASSERT_TRUE(Reaches(passedOver, expected)) << passedOver() << " of " << expected << " arrived";
-    }
-  }
+  const std::vector<uint64_t> controlSent = Pour(
+      sender, random, Scaled(100000, 2000), 64, [&] { return ControlDatagram(random, PickKind(random, true)); },
+      kOurControl, kOtherControl, ControlPort,
+      [&] { return drops(ControlDrop::Signature) + drops(ControlDrop::OtherType); });
   const int64_t controlMs = MsSince(controlStart);
-  // The driver's own heartbeats count among the other types: the signature
-  // drops are what tells that every datagram arrived.
   const uint64_t unsignedSent = controlSent[Garbage] + controlSent[Oversize];
-  EXPECT_TRUE(Reaches([&] { return session->ControlDrops(ControlDrop::Signature) - signatureBefore; }, unsignedSent));
-  EXPECT_EQ(session->ControlDrops(ControlDrop::Signature) - signatureBefore, unsignedSent);
-  const uint64_t otherTypes = session->ControlDrops(ControlDrop::OtherType) - otherTypeBefore;
+  EXPECT_TRUE(Reaches([&] { return drops(ControlDrop::Signature) - signatureBefore; }, unsignedSent));
+  EXPECT_EQ(drops(ControlDrop::Signature) - signatureBefore, unsignedSent);
+  const uint64_t otherTypes = drops(ControlDrop::OtherType) - otherTypeBefore;
   EXPECT_GE(otherTypes, controlSent[BadBody]);
   EXPECT_LE(otherTypes, controlSent[BadBody] + static_cast<uint64_t>(controlMs / 900 + 2));  // and the heartbeats
   // Other sessions on the machine (a fuzzer, say) add their heartbeats.
-  const uint64_t otherControl = session->ControlDrops(ControlDrop::OtherGroup);
+  const uint64_t otherControl = drops(ControlDrop::OtherGroup);
   EXPECT_TRUE(otherControl == 0 || otherControl >= controlSent[OtherGroup]) << otherControl;
 
   // The same receiver throughout, and valid levels are right at once.
   EXPECT_EQ(session->Sniffer.load(), sniffer);
   EXPECT_TRUE(ValidLevelsArrive(2));
   const int64_t rssAfter = ResidentBytes();
-  if (MemoryIsTheDrivers()) {
-    EXPECT_LT(rssAfter - rssBefore, kFlatRssBytes);
-  }
-  std::printf("flood: %d DMX datagrams in %lld ms (not DMX_DATA_NEW %u, malformed %u, decoded %u, oversize %u, "
-              "other group %llu of %llu); %d control datagrams in %lld ms (signature %u, other type %llu, other "
-              "group %llu of %llu); RSS %lld -> %lld KiB\n",
-              dmxCount, static_cast<long long>(dmxMs), sniffer->Stats().Dropped(DmxDrop::NotDmxDataNew),
-              sniffer->Stats().Dropped(DmxDrop::Malformed), sniffer->Stats().m_decoded.load(), sniffer->Stats().Dropped(DmxDrop::Oversize),
-              static_cast<unsigned long long>(others), static_cast<unsigned long long>(sent[OtherGroup]),
-              controlCount, static_cast<long long>(controlMs), session->ControlDrops(ControlDrop::Signature),
-              static_cast<unsigned long long>(otherTypes), static_cast<unsigned long long>(otherControl),
-              static_cast<unsigned long long>(controlSent[OtherGroup]), static_cast<long long>(rssBefore / 1024),
-              static_cast<long long>(rssAfter / 1024));
+  EXPECT_TRUE(!MemoryIsTheDrivers() || rssAfter - rssBefore < kFlatRssBytes) << rssAfter - rssBefore;
+  std::printf("flood: DMX in %lld ms (not DMX_DATA_NEW %u, malformed %u, oversize %u, other group %llu); control in "
+              "%lld ms (signature %llu, other type %llu); RSS %lld -> %lld KiB\n",
+              static_cast<long long>(dmxMs), dmx.Dropped(DmxDrop::NotDmxDataNew), dmx.Dropped(DmxDrop::Malformed),
+              dmx.Dropped(DmxDrop::Oversize), static_cast<unsigned long long>(others), static_cast<long long>(controlMs),
+              static_cast<unsigned long long>(unsignedSent), static_cast<unsigned long long>(otherTypes),
+              static_cast<long long>(rssBefore / 1024), static_cast<long long>(rssAfter / 1024));
 
   // The control dialogue still works.
-  const PD_PACKET shutdown(PD_SHUTDOWN);
-  sender.Send(kOurControl, ControlPort, reinterpret_cast<const uint8_t*>(&shutdown), kPdPacketSize);
-  EXPECT_TRUE(Eventually([&] { return !session->HasSniffer(); }));
-  const PD_PACKET accept(PD_ACCEPT);
-  sender.Send(kOurControl, ControlPort, reinterpret_cast<const uint8_t*>(&accept), kPdPacketSize);
-  EXPECT_TRUE(Eventually([&] { return session->HasSniffer(); }));
+  for (uint32_t type : {PD_SHUTDOWN, PD_ACCEPT}) {
+    const PD_PACKET packet(type);
+    sender.Send(kOurControl, ControlPort, reinterpret_cast<const uint8_t*>(&packet), kPdPacketSize);
+    EXPECT_TRUE(Eventually([&] { return session->HasSniffer() == (type == PD_ACCEPT); }));
+  }
   EXPECT_TRUE(ValidLevelsArrive(3));
 }
 
