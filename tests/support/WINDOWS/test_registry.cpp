@@ -36,12 +36,7 @@ void UseEmptyTestRegistry() {
   RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
   RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
   RegDeleteTreeA(HKEY_CURRENT_USER, kTestRoot);
-  HKEY user = CreateUnderTestRoot("user");
-  HKEY machine = CreateUnderTestRoot("machine");
-  RegOverridePredefKey(HKEY_CURRENT_USER, user);
-  RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine);
-  RegCloseKey(user);
-  RegCloseKey(machine);
+  UseParentTestRegistry();
 }
 
 void UseParentTestRegistry() {
