@@ -239,10 +239,11 @@ bool osRegistryIsFile();
 // is there (always true on Windows).
 void osRegistryLocation(char* out, size_t capacity, bool* exists);
 
-// Makes the next `count` creations of events (osEventCreate, hence the
-// runtime's locks too, which each need one), threads (osThreadCreate) and,
-// on Windows, socket wait events fail as when the system is out of
-// resources, so that tests can reach the paths that handle it. 0 ends it.
+// Makes the calling thread's next `count` creations of events
+// (osEventCreate, hence the runtime's locks too, which each need one),
+// threads (osThreadCreate) and, on Windows, socket wait events fail as when
+// the system is out of resources, so that tests can reach the paths that
+// handle it; other threads' creations are not affected. 0 ends it.
 // Implemented once, in shared code (refusals.cpp).
 void osRefuseCreations(int count);
 

@@ -5,20 +5,21 @@
 #include "os.h"
 
 namespace {
-std::atomic<int> g_refusedCreations{0};
+// The calling thread's own: what another thread makes meanwhile (a socket
+// wait's events, say) never uses up a refusal meant for this one.
+thread_local int t_refusedCreations = 0;
 std::atomic<bool> g_threadsStopped{false};
 }  // namespace
 
-void osRefuseCreations(int count) { g_refusedCreations.store(count < 0 ? 0 : count); }
+void osRefuseCreations(int count) { t_refusedCreations = count < 0 ? 0 : count; }
 
 void osStopCreatingThreads(bool stop) { g_threadsStopped.store(stop); }
 bool osCreatingThreadsStopped() { return g_threadsStopped.load(); }
 
 bool CreationRefused() {
-  int left = g_refusedCreations.load();
-  while (left > 0)
-    if (g_refusedCreations.compare_exchange_weak(left, left - 1)) return true;
-  return false;
+  if (t_refusedCreations <= 0) return false;
+  --t_refusedCreations;
+  return true;
 }
 
 bool ThreadCreationRefused() { return g_threadsStopped.load() || CreationRefused(); }
