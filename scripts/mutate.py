@@ -211,12 +211,22 @@ def build(folder, targets, timeout=900):
 
 
 def copy_sources():
-    if os.path.exists(SRC):
-        shutil.rmtree(SRC)
+    """The checkout's files into SRC; a file whose content differs (a run cut
+    short may have left a mutant behind) is written anew, so that its new
+    time makes the builds take it."""
     files = run(['git', 'ls-files'], ROOT).stdout.decode().split()
     for f in files:
-        os.makedirs(os.path.dirname(os.path.join(SRC, f)) or SRC, exist_ok=True)
-        shutil.copy2(os.path.join(ROOT, f), os.path.join(SRC, f))
+        source, copy = os.path.join(ROOT, f), os.path.join(SRC, f)
+        os.makedirs(os.path.dirname(copy), exist_ok=True)
+        with open(source, 'rb') as fh:
+            content = fh.read()
+        if os.path.exists(copy):
+            with open(copy, 'rb') as fh:
+                if fh.read() == content:
+                    continue
+        with open(copy, 'wb') as fh:
+            fh.write(content)
+        shutil.copymode(source, copy)
 
 
 EXECUTABLE = ' executable'  # the coverage key of every line that compiles to code
@@ -340,9 +350,24 @@ def main():
         if r.returncode:
             sys.exit(f'{test} fails without any mutant:\n' + r.stdout.decode()[-3000:])
         limits[test] = max(30.0, 3 * (time.time() - start))
-    results = []
-    log = open(os.path.join(WORK, f'results-{a.seed}.jsonl'), 'w')
+    # A run that was cut short goes on where it stopped: the mutants already
+    # tried keep their outcome.
+    results, done = [], {}
+    path = os.path.join(WORK, f'results-{a.seed}.jsonl')
+    if os.path.exists(path):
+        with open(path) as f:
+            for line in f:
+                r = json.loads(line)
+                done[(r['file'], r['line'], r['mutation'])] = (r['outcome'], r['by'])
+    log = open(path, 'a')
     for i, m in enumerate(chosen, 1):
+        if (m[0], m[1], m[2]) in done:
+            results.append((m, *done[(m[0], m[1], m[2])]))
+            continue
+        # Another job that needs the machine quiet can hold the run between
+        # two mutants (build/mutate/PAUSE).
+        while os.path.exists(os.path.join(WORK, 'PAUSE')):
+            time.sleep(5)
         cases = collections.defaultdict(list)
         where = (m[0], m[1])
         for key, lines in covered.items():
