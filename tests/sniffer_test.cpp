@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,28 +18,25 @@ namespace {
 const uint32_t kLoopback = MakeAddress(127, 0, 0, 1);
 using Clock = std::chrono::steady_clock;
 
-// Sends datagrams to a console's DMX group from loopback.
-class DmxSender {
- public:
-  DmxSender() : m_socket(osUdpSocket()) {
+// The group of console N's DMX, spelled out, not the receiver's own formula.
+uint32_t DmxGroupOf(int console) { return ParseDottedAddress(("236.3.2." + std::to_string(32 + console)).c_str()); }
+
+// Sends datagrams from loopback to a console's DMX group, port 9138.
+struct DmxSender {
+  DmxSender() {
     osSetMulticastIf(m_socket, kLoopback);
     osSetSockOpt(m_socket, OsSockOpt::MulticastLoop, 1);
   }
   ~DmxSender() { osSocketClose(m_socket); }
   void Send(int console, const std::vector<uint8_t>& datagram) {
-    // The group spelled out, not the receiver's own formula.
-    const std::string group = "236.3.2." + std::to_string(32 + console);
-    const IPADDRESS to(DmxPort, ParseDottedAddress(group.c_str()));
+    const IPADDRESS to(9138, DmxGroupOf(console));
     osSendTo(m_socket, datagram.data(), static_cast<int>(datagram.size()), &to);
   }
-
- private:
-  OsSocket m_socket;
+  const OsSocket m_socket = osUdpSocket();
 };
 
 std::vector<uint8_t> OneLevel(int universe, int channel, uint8_t level) {
-  uint8_t levels[512] = {};
-  uint8_t previous[512] = {};
+  uint8_t levels[512] = {}, previous[512] = {};
   levels[channel] = level;
   previous[channel] = static_cast<uint8_t>(level + 1);
   std::vector<uint8_t> records;
@@ -48,25 +44,13 @@ std::vector<uint8_t> OneLevel(int universe, int channel, uint8_t level) {
   return BuildDmxDatagram({UniverseBlock{universe, records}});
 }
 
-TEST(Groups, ControlAndDmxGroupsAreTheLiteralAddresses) {
-  EXPECT_EQ(ConsoleGroup(1), ParseDottedAddress("236.3.3.1"));
-  EXPECT_EQ(ConsoleGroup(7), ParseDottedAddress("236.3.3.7"));
-  EXPECT_EQ(ConsoleGroup(31), ParseDottedAddress("236.3.3.31"));
-  for (int console = 1; console <= 31; ++console) {
-    const std::string text = "236.3.2." + std::to_string(32 + console);
-    EXPECT_EQ(DmxGroup(console), ParseDottedAddress(text.c_str())) << text;
-  }
-}
-
 // Waits until `predicate` holds, up to two seconds.
 template <typename Predicate>
 bool Eventually(Predicate predicate) {
   const auto until = Clock::now() + std::chrono::seconds(2);
-  while (Clock::now() < until) {
-    if (predicate()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return predicate();
+  for (; !predicate(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+    if (Clock::now() > until) return false;
+  return true;
 }
 
 uint8_t LevelOf(DMX_SNIFFER& sniffer, int universe, int channel) {
@@ -81,32 +65,20 @@ std::unique_ptr<DMX_SNIFFER> Receiver(int console) {
   return sniffer;
 }
 
-TEST(Sniffer, ReceiversJoiningAtOnceEachLogTheirOwnIntactLine) {
-  // Several sessions' receivers join at the same moment; each line's
-  // address text must be its own (under ThreadSanitizer, no shared buffer).
+TEST(Sniffer, ReceiversJoinAtOnceAndEachDecodesOnlyItsOwnConsolesAcceptableDatagrams) {
+  // Two sessions' receivers join at the same moment; each line's address
+  // text must be its own (under ThreadSanitizer, no shared buffer).
   EchoCapture echo;
-  std::vector<std::unique_ptr<DMX_SNIFFER>> sniffers(4);
-  std::vector<std::thread> joiners;
-  for (int i = 0; i < 4; ++i)
-    joiners.emplace_back([&, i] {
-      sniffers[i].reset(new DMX_SNIFFER);
-      sniffers[i]->Join(kLoopback, 11 + i);
-    });
-  for (std::thread& t : joiners) t.join();
-  for (int i = 0; i < 4; ++i)
-    EXPECT_EQ(echo.Count("DMX SNIFFER joining Group " + std::to_string(11 + i) + ", m_interface 127.0.0.1"), 1);
-}
-
-TEST(Sniffer, JoinsTheConsolesGroupAndDecodes) {
-  EchoCapture echo;
-  std::unique_ptr<DMX_SNIFFER> sniffer = Receiver(7);
-  EXPECT_EQ(sniffer->m_running, 1);
-  EXPECT_EQ(sniffer->m_state, kTaskRunning);
-  EXPECT_TRUE(echo.Contains("DMX SNIFFER joining Group 7, m_interface 127.0.0.1"));
-  EXPECT_EQ(sniffer->m_socket.Memberships().m_items[0].group, MakeAddress(236, 3, 2, 39));
+  std::unique_ptr<DMX_SNIFFER> seven, eight;
+  std::thread joiner([&] { seven = Receiver(7); });
+  eight = Receiver(8);
+  joiner.join();
+  for (int console : {7, 8})
+    EXPECT_EQ(echo.Count("DMX SNIFFER joining Group " + std::to_string(console) + ", m_interface 127.0.0.1"), 1);
   DmxSender sender;
   sender.Send(7, OneLevel(3, 200, 0x5A));
-  EXPECT_TRUE(Eventually([&] { return LevelOf(*sniffer, 3, 200) == 0x5A; }));
+  sender.Send(8, OneLevel(0, 20, 0x02));
+  EXPECT_TRUE(Eventually([&] { return LevelOf(*seven, 3, 200) == 0x5A && LevelOf(*eight, 0, 20) == 2; }));
 
   // Datagrams that fail the acceptance rule or are too long are received
   // but not decoded.
@@ -120,39 +92,38 @@ TEST(Sniffer, JoinsTheConsolesGroupAndDecodes) {
   tooLong[9] = static_cast<uint8_t>(kRrMaxPayload >> 8);
   sender.Send(7, tooLong);
   sender.Send(7, OneLevel(3, 203, 0x33));
-  EXPECT_TRUE(Eventually([&] { return LevelOf(*sniffer, 3, 203) == 0x33; }));
-  EXPECT_EQ(LevelOf(*sniffer, 3, 201), 0);
-  EXPECT_EQ(LevelOf(*sniffer, 3, 202), 0);
-  EXPECT_GE(sniffer->Stats().m_received.load(), 4u);
-  EXPECT_EQ(sniffer->Stats().m_decoded.load(), 2u);
-  EXPECT_EQ(sniffer->Stats().Dropped(DmxDrop::NotDmxDataNew), 1u);
-  EXPECT_EQ(sniffer->Stats().Dropped(DmxDrop::Oversize), 1u);
+  EXPECT_TRUE(Eventually([&] { return LevelOf(*seven, 3, 203) == 0x33; }));
+  EXPECT_EQ((std::vector<int>{LevelOf(*seven, 3, 201), LevelOf(*seven, 3, 202), LevelOf(*seven, 0, 20),
+                              LevelOf(*eight, 3, 200)}),
+            std::vector<int>(4, 0));
+  const DMX_STATS& stats = seven->Stats();
+  EXPECT_GE(stats.m_received.load(), 4u);
+  // Decoded, dropped by reason, and by sender: one, with its address.
+  EXPECT_EQ((std::vector<uint32_t>{stats.m_decoded, stats.Dropped(DmxDrop::NotDmxDataNew),
+                                   stats.Dropped(DmxDrop::Oversize), eight->Stats().m_decoded, stats.m_senderCount}),
+            (std::vector<uint32_t>{2, 1, 1, 1, 1}));
+  EXPECT_EQ(stats.m_senders[0].m_address.load(), kLoopback);
 }
 
-TEST(Sniffer, EachReceiverHearsOnlyItsOwnConsole) {
-  std::unique_ptr<DMX_SNIFFER> one = Receiver(1);
-  std::unique_ptr<DMX_SNIFFER> two = Receiver(2);
-  DmxSender sender;
-  sender.Send(1, OneLevel(0, 10, 0x01));
-  sender.Send(2, OneLevel(0, 20, 0x02));
-  EXPECT_TRUE(Eventually([&] { return LevelOf(*one, 0, 10) == 1 && LevelOf(*two, 0, 20) == 2; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(LevelOf(*one, 0, 20), 0);
-  EXPECT_EQ(LevelOf(*two, 0, 10), 0);
-  EXPECT_EQ(one->Stats().m_decoded.load(), 1u);
-  EXPECT_EQ(two->Stats().m_decoded.load(), 1u);
-}
-
-TEST(Sniffer, JoinIgnoresBadConsolesAndRepeatsAndLeaveStopsPromptly) {
+TEST(Sniffer, JoinTakesOnlyAUsableConsoleAndInterfaceOnItsLiteralGroupAndLeaveStopsPromptly) {
+  for (int console = 1; console <= 31; ++console) {  // the control and DMX groups of every console
+    EXPECT_EQ(ConsoleGroup(console), ParseDottedAddress(("236.3.3." + std::to_string(console)).c_str())) << console;
+    EXPECT_EQ(DmxGroup(console), DmxGroupOf(console)) << console;
+  }
+  EchoCapture echo;
   DMX_SNIFFER sniffer;
-  sniffer.Join(kLoopback, 0);
-  sniffer.Join(kLoopback, 32);
-  sniffer.Join(0, 5);
+  for (const auto& [interfaceAddr, console] : {std::pair<uint32_t, int>{kLoopback, 0}, {kLoopback, 32}, {0, 5}})
+    sniffer.Join(interfaceAddr, console);
   EXPECT_EQ(sniffer.m_running, 0);
   EXPECT_EQ(sniffer.m_group, -1);
   sniffer.Leave();  // idle: nothing
 
-  sniffer.Join(kLoopback, 31);
+  sniffer.Join(MakeAddress(192, 0, 2, 1), 4);  // no interface of this machine: reported, and Join returns
+  EXPECT_EQ(sniffer.m_tid, kNoTask);
+  EXPECT_TRUE(echo.Contains("EXCPT: class EXCPT UDP: CANT INITIALIZE CTASK SNIFFER. TERMINATING!"));
+  EXPECT_TRUE(echo.Contains("CTASK SNIFFER Abort OK"));
+
+  sniffer.Join(kLoopback, 31);  // a working interface starts it
   const TASK_ID first = sniffer.m_tid;
   EXPECT_NE(first, kNoTask);
   sniffer.Join(kLoopback, 31);  // the same values: the same task
@@ -160,6 +131,7 @@ TEST(Sniffer, JoinIgnoresBadConsolesAndRepeatsAndLeaveStopsPromptly) {
   EXPECT_EQ(sniffer.m_socket.Memberships().m_items[0].group, MakeAddress(236, 3, 2, 63));
 
   sniffer.Join(kLoopback, 30);  // new values: restarted on the new group
+  EXPECT_EQ(sniffer.m_running, 1);
   EXPECT_EQ(sniffer.m_state, kTaskRunning);
   EXPECT_EQ(sniffer.m_socket.Memberships().m_items[0].group, MakeAddress(236, 3, 2, 62));
 
@@ -170,17 +142,6 @@ TEST(Sniffer, JoinIgnoresBadConsolesAndRepeatsAndLeaveStopsPromptly) {
   EXPECT_EQ(sniffer.m_state, kTaskEnded);
   EXPECT_FALSE(sniffer.m_socket.IsOpen());
   EXPECT_EQ(sniffer.m_group, -1);
-}
-
-TEST(Sniffer, AFailedSetUpIsReportedAndJoinStillReturns) {
-  EchoCapture echo;
-  DMX_SNIFFER sniffer;
-  sniffer.Join(MakeAddress(192, 0, 2, 1), 4);  // no interface of this machine
-  EXPECT_EQ(sniffer.m_tid, kNoTask);
-  EXPECT_TRUE(echo.Contains("EXCPT: class EXCPT UDP: CANT INITIALIZE CTASK SNIFFER. TERMINATING!"));
-  EXPECT_TRUE(echo.Contains("CTASK SNIFFER Abort OK"));
-  sniffer.Join(kLoopback, 4);  // a working interface starts it
-  EXPECT_EQ(sniffer.m_state, kTaskRunning);
 }
 
 }  // namespace
