@@ -2,83 +2,57 @@
 #include "support/driver_fixture.h"
 
 #include <cstring>
+#include <tuple>
 
 namespace {
 
 class Settings : public DriverTest {};
 
-TEST_F(Settings, WithoutTheHostKeyAutofocusIsBlind) {
-  DetectAutofocusSupport();
-  EXPECT_EQ(AutofocusMode, BLIND_AUTOFOCUS);
-  EXPECT_EQ(GetDriverCaps(), 0x201u);
-  EXPECT_EQ(GetDevCaps(), 0x201u);
-  uint32_t major = 0, minor = 0;
-  GetVersionInfo(&major, &minor);
-  EXPECT_EQ(major, 3u);
-  EXPECT_EQ(minor, 313u);
-  EXPECT_TRUE(echo.Contains("supported: BLIND_AUTOFOCUS"));
+TEST_F(Settings, AutofocusFollowsTheHostReleasesUnlessSetExplicitly) {
+  const struct Case {
+    std::vector<std::pair<std::string, std::string>> releases;  // "": a subkey without a release
+    uint32_t setting;                                           // 0: not set
+    uint32_t mode, caps, minor;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {{}, 0, BLIND_AUTOFOCUS, 0x201, 313, {"supported: BLIND_AUTOFOCUS"}},
+      {{{"Previsa 12", "Release 12"}, {"Previsa 15", "Release 15"}}, 0, MIDI_AUTOFOCUS, 0x9, 311,
+       {" Key = Previsa 12 ", " ver_name = Release 15 - 15 ", "supported: MIDI_AUTOFOCUS"}},
+      {{{"a", "Release 14"}, {"b", "Version 3"}, {"c", "Release -1"}, {"d", ""}}, 0, BLIND_AUTOFOCUS, 0x201, 313,
+       {" ver_name = Version 3 - 0 ", " Key = d "}},
+      {{{"old", "Release 11"}}, 4, 0, 0x1, 311, {"Autofocus explicit switched off"}},
+      {{{"old", "Release 11"}}, 1, BLIND_AUTOFOCUS, 0x201, 313, {"Autofocus explicit set to BLIND_AUTOFOCUS"}},
+      {{{"old", "Release 11"}}, 3, MIDI_AUTOFOCUS, 0x9, 311, {}},  // not a choice: ignored
+      {{}, 2, MIDI_AUTOFOCUS, 0x9, 311, {"Autofocus explicit set to MIDI_AUTOFOCUS"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("case " + std::to_string(&c - cases));
+    registry.Clear();
+    ResetDriverState();
+    for (const auto& r : c.releases)
+      registry.SetString(OsRegRoot::LocalMachine, kHostKey + ("\\" + r.first),
+                         r.second.empty() ? "Other" : "ReleaseVer", r.second.empty() ? "x" : r.second);
+    if (c.setting != 0) registry.Setting("Autofocus", c.setting);
+    const int from = static_cast<int>(echo.Messages().size());
+    DetectAutofocusSupport();
+    uint32_t major = 0, minor = 0;
+    GetVersionInfo(&major, &minor);
+    EXPECT_EQ(AutofocusMode, c.mode);
+    EXPECT_EQ(GetDriverCaps(), c.caps);
+    EXPECT_EQ(GetDevCaps(), c.caps);
+    EXPECT_EQ(major, 3u);
+    EXPECT_EQ(minor, c.minor);
+    for (const std::string& line : c.lines) EXPECT_GE(echo.Find(line, from), 0) << line;
+  }
 }
 
-TEST_F(Settings, OneOldHostReleaseGivesMidiAutofocus) {
-  registry.HostRelease("Previsa 12", "Release 12");
-  registry.HostRelease("Previsa 15", "Release 15");
-  DetectAutofocusSupport();
-  EXPECT_EQ(AutofocusMode, MIDI_AUTOFOCUS);
-  EXPECT_EQ(GetDriverCaps(), 0x9u);
-  uint32_t major = 0, minor = 0;
-  GetVersionInfo(&major, &minor);
-  EXPECT_EQ(minor, 311u);
-  EXPECT_TRUE(echo.Contains(" Key = Previsa 12 "));
-  EXPECT_TRUE(echo.Contains(" ver_name = Release 15 - 15 "));
-  EXPECT_TRUE(echo.Contains("supported: MIDI_AUTOFOCUS"));
-}
-
-TEST_F(Settings, NewOrUnreadableReleasesLeaveBlindAutofocus) {
-  registry.HostRelease("a", "Release 14");
-  registry.HostRelease("b", "Version 3");
-  registry.HostRelease("c", "Release -1");
-  registry.SetString(OsRegRoot::LocalMachine, std::string(kHostKey) + "\\d", "Other", "x");
-  DetectAutofocusSupport();
-  EXPECT_EQ(AutofocusMode, BLIND_AUTOFOCUS);
-  EXPECT_TRUE(echo.Contains(" ver_name = Version 3 - 0 "));
-  EXPECT_TRUE(echo.Contains(" Key = d "));
-}
-
-TEST_F(Settings, AnExplicitAutofocusSettingOverridesTheReleases) {
-  registry.HostRelease("old", "Release 11");
-  registry.Setting("Autofocus", 4u);
-  DetectAutofocusSupport();
-  EXPECT_EQ(AutofocusMode, 0u);
-  EXPECT_EQ(GetDriverCaps(), 0x1u);
-  uint32_t major = 0, minor = 0;
-  GetVersionInfo(&major, &minor);
-  EXPECT_EQ(minor, 311u);
-  EXPECT_TRUE(echo.Contains("Autofocus explicit switched off"));
-
-  ResetDriverState();
-  registry.Setting("Autofocus", 1u);
-  DetectAutofocusSupport();
-  EXPECT_EQ(AutofocusMode, BLIND_AUTOFOCUS);
-  EXPECT_TRUE(echo.Contains("Autofocus explicit set to BLIND_AUTOFOCUS"));
-
-  ResetDriverState();
-  registry.Setting("Autofocus", 3u);  // not a choice: ignored
-  DetectAutofocusSupport();
-  EXPECT_EQ(AutofocusMode, MIDI_AUTOFOCUS);
-}
-
-TEST_F(Settings, ExplicitMidiWithoutAnyRelease) {
-  registry.Setting("Autofocus", 2u);
-  DetectAutofocusSupport();
-  EXPECT_EQ(AutofocusMode, MIDI_AUTOFOCUS);
-  EXPECT_TRUE(echo.Contains("Autofocus explicit set to MIDI_AUTOFOCUS"));
-}
-
-TEST_F(Settings, InterfaceAndConsoleNumbers) {
+TEST_F(Settings, InterfaceAndConsolesAreReadAtInitAndAtEvery201stServiceCall) {
+  const uint32_t kNone = 0xFFFFFFFFu;
+  const auto consoles = [] { return std::vector<uint32_t>(ConsoleNumbers, ConsoleNumbers + 3); };
   EXPECT_EQ(InterfaceAddr.load(), ParseDottedAddress("127.0.0.255"));
   Init();  // nothing set
-  EXPECT_EQ(InterfaceAddr.load(), 0xFFFFFFFFu);
-  EXPECT_EQ(ConsoleNumbers[0], 0xFFFFFFFFu);
+  EXPECT_EQ(InterfaceAddr.load(), kNone);
+  EXPECT_EQ(consoles(), (std::vector<uint32_t>{kNone, kNone, kNone}));
 
   registry.Setting("ip", "10.1.2.3");
   registry.Setting("Trivane1", 31u);
@@ -86,94 +60,72 @@ TEST_F(Settings, InterfaceAndConsoleNumbers) {
   registry.Setting("Trivane3", 7u);
   Init();
   EXPECT_EQ(InterfaceAddr.load(), ParseDottedAddress("10.1.2.3"));
-  EXPECT_EQ(ConsoleNumbers[0], 31u);
-  EXPECT_EQ(ConsoleNumbers[1], 0xFFFFFFFFu);
-  EXPECT_EQ(ConsoleNumbers[2], 7u);
+  EXPECT_EQ(consoles(), (std::vector<uint32_t>{31, kNone, 7}));
   EXPECT_TRUE(echo.Contains("Init"));
 
   registry.Setting("Trivane2", 40u);
   registry.Setting("Trivane3", 32u);
   registry.Setting("ip", "192.168.100.200/garbage");  // only 18 characters count
   Init();
-  EXPECT_EQ(ConsoleNumbers[1], 0xFFFFFFFFu);
-  EXPECT_EQ(ConsoleNumbers[2], 7u);  // out of range: the earlier value stays
+  EXPECT_EQ(consoles(), (std::vector<uint32_t>{31, kNone, 7}));  // out of range: the earlier values stay
   EXPECT_STREQ(InterfaceText, "192.168.100.200/ga");
-  EXPECT_EQ(InterfaceAddr.load(), 0xFFFFFFFFu);
+  EXPECT_EQ(InterfaceAddr.load(), kNone);
 
   registry.Clear();
   Init();  // "ip" gone: the failure value, every time
-  EXPECT_EQ(InterfaceAddr.load(), 0xFFFFFFFFu);
+  EXPECT_EQ(InterfaceAddr.load(), kNone);
   EXPECT_EQ(ConsoleNumbers[0], 31u);
-}
 
-TEST_F(Settings, ServiceDevicesRereadsOnEvery201stCall) {
-  registry.Setting("Trivane1", 1u);
-  Init();
-  registry.Setting("Trivane1", 2u);
-  for (int i = 0; i < 200; ++i) ServiceDevices();
-  EXPECT_EQ(ConsoleNumbers[0], 1u);
-  ServiceDevices();
-  EXPECT_EQ(ConsoleNumbers[0], 2u);
-  registry.Setting("Trivane1", 3u);
-  for (int i = 0; i < 200; ++i) ServiceDevices();
-  EXPECT_EQ(ConsoleNumbers[0], 2u);
-  ServiceDevices();  // the 402nd
-  EXPECT_EQ(ConsoleNumbers[0], 3u);
+  // Counted from the load, then from each reread.
+  for (uint32_t console : {1u, 2u}) {
+    registry.Setting("Trivane1", console);
+    for (int i = 0; i < 200; ++i) ServiceDevices();
+    EXPECT_EQ(ConsoleNumbers[0], console == 1 ? 31u : 1u);
+    ServiceDevices();
+    EXPECT_EQ(ConsoleNumbers[0], console);
+  }
 }
 
 TEST_F(Settings, BrandingTexts) {
-  const char* text = nullptr;
-  EXPECT_EQ(GetBrandingString(PM_BRAND_AUTH_STR, &text), 1);
-  ASSERT_NE(text, nullptr);
-  ASSERT_EQ(std::strlen(text), 3u);
+  const char *text = nullptr, *again = nullptr, *support = nullptr, *untouched = "keep";
+  EXPECT_EQ(
+      (std::vector<int32_t>{GetBrandingString(PM_BRAND_AUTH_STR, &text), GetBrandingString(PM_BRAND_AUTH_STR, &again),
+                            GetBrandingString(PM_BRAND_SUPPORT_STR, &support), GetBrandingString(2, &untouched),
+                            GetBrandingString(PM_BRAND_AUTH_STR, nullptr)}),
+      (std::vector<int32_t>{1, 1, 1, 0, 0}));
+  ASSERT_TRUE(text != nullptr && std::strlen(text) == 3);
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(text[i] >= 'A' && text[i] <= 'Z');
-  const char* again = nullptr;
-  GetBrandingString(PM_BRAND_AUTH_STR, &again);
   EXPECT_EQ(again, text);
-  EXPECT_EQ(GetBrandingString(PM_BRAND_SUPPORT_STR, &text), 1);
-  EXPECT_STREQ(text, "For support please contact:\n\nHalvard Group Inc.\n\n");
-  const char* untouched = "keep";
-  EXPECT_EQ(GetBrandingString(2, &untouched), 0);
+  EXPECT_STREQ(support, "For support please contact:\n\nHalvard Group Inc.\n\n");
   EXPECT_STREQ(untouched, "keep");
-  EXPECT_EQ(GetBrandingString(PM_BRAND_AUTH_STR, nullptr), 0);
 }
 
 class Detection : public DriverTest {};
 
-TEST_F(Detection, ReportsTheThreeConfiguredConsolesInOrder) {
+TEST_F(Detection, ReportsTheThreeConfiguredConsolesInOrderAndStopsAtAFullListWithoutConnecting) {
   registry.Setting("Trivane1", 4u);
   registry.Setting("Trivane3", 9u);
   Init();
   static PDIList list;
   std::memset(&list, 0, sizeof list);
   list.Records[1].Data[1] = 0x5A;  // the host's own bytes stay
-  EXPECT_EQ(StartDetect(77, &list), 0);
-  EXPECT_EQ(list.Count, 1u);
-  EXPECT_EQ(ContinueDetect(77, &list), 0);
-  EXPECT_EQ(ContinueDetect(77, &list), 0);
-  EXPECT_EQ(list.Count, 3u);
-  EXPECT_EQ(ContinueDetect(77, &list), 1);
+  EXPECT_EQ((std::vector<int32_t>{StartDetect(77, &list), ContinueDetect(77, &list), ContinueDetect(77, &list),
+                                  ContinueDetect(77, &list)}),
+            (std::vector<int32_t>{0, 0, 0, 1}));
   EXPECT_EQ(list.Count, 3u);
   const uint8_t expected[3] = {4, 255, 9};
   for (int i = 0; i < 3; ++i) {
-    const PDI& pdi = list.Records[i];
-    EXPECT_EQ(pdi.ManHdl, 77);
-    EXPECT_STREQ(pdi.Protocol, "DMX");
-    EXPECT_STREQ(pdi.Model, "Trivane");
-    EXPECT_EQ(std::string(pdi.Address), "Trivane " + std::to_string(i + 1));
-    EXPECT_EQ(pdi.Data[0], expected[i]);
+    const PDI& p = list.Records[i];
+    EXPECT_EQ(
+        std::make_tuple(p.ManHdl, std::string(p.Protocol), std::string(p.Model), std::string(p.Address), p.Data[0]),
+        std::make_tuple(uint16_t{77}, "DMX", "Trivane", "Trivane " + std::to_string(i + 1), expected[i]));
   }
   EXPECT_EQ(list.Records[1].Data[1], 0x5A);
   EXPECT_TRUE(echo.Contains("StartDetect: ManHdl == 77,Protocol == DMX"));
   EXPECT_TRUE(echo.Contains("ContinueDetect: Address == Trivane 3"));
-}
 
-TEST_F(Detection, StopsAtAFullList) {
-  static PDIList list;
-  std::memset(&list, 0, sizeof list);
   list.Count = 31;
   EXPECT_EQ(StartDetect(1, &list), 0);
-  EXPECT_EQ(list.Count, 32u);
   EXPECT_EQ(ContinueDetect(1, &list), 1);
   DetectIndex = 2;
   EXPECT_EQ(StartDetect(1, &list), 1);  // full: nothing written, the run restarts
@@ -182,16 +134,13 @@ TEST_F(Detection, StopsAtAFullList) {
   EXPECT_EQ(StartDetect(1, nullptr), 1);
   EXPECT_EQ(ContinueDetect(1, nullptr), 1);
   EXPECT_TRUE(echo.Contains("StartDetect: Exception"));
-}
 
-TEST_F(Detection, WithoutASessionEveryDeviceAnswerIsNotConnected) {
-  EXPECT_EQ(GetNumPorts(1), -1);
+  // Without a session every device answer is "not connected".
+  uint8_t* untouched = nullptr;
+  EXPECT_EQ((std::vector<int32_t>{GetNumPorts(1), GetNumChannels(1, 0), LockPortBuffer(1, 0),
+                                  GetPortBuffer(1, 0, &untouched), UnlockPortBuffer(1, 0)}),
+            std::vector<int32_t>(5, -1));
   EXPECT_EQ(GetPortCaps(1, 0), 0u);
-  EXPECT_EQ(GetNumChannels(1, 0), -1);
-  EXPECT_EQ(LockPortBuffer(1, 0), -1);
-  uint8_t* untouched = reinterpret_cast<uint8_t*>(&untouched);
-  EXPECT_EQ(GetPortBuffer(1, 0, &untouched), -1);
-  EXPECT_EQ(UnlockPortBuffer(1, 0), -1);
   EXPECT_EQ(Connect(nullptr), 0xFFFF);
   Disconnect(3);
   EXPECT_TRUE(echo.Contains("Error Disconnect 3"));
