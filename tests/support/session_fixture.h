@@ -34,6 +34,17 @@ class Session : public DriverTest {
     return sim;
   }
 
+  // Console `console` on loopback, connected by the host, its receiver
+  // running.
+  std::unique_ptr<ConsoleSimulator> ConnectedConsole(uint8_t console) {
+    LoopbackSettings(console);
+    auto sim = Simulator(console);
+    PDI pdi = Record(console);
+    EXPECT_EQ(Connect(&pdi), console);
+    EXPECT_TRUE(Eventually([&] { return GetNumChannels(console, 0) == 512; }));
+    return sim;
+  }
+
   static PDI Record(uint8_t console) {
     PDI pdi;
     std::memset(&pdi, 0, sizeof pdi);
