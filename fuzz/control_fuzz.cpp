@@ -19,46 +19,30 @@
 #include "tvnLib/os.h"
 #include "tvnLib/os_net.h"
 
-namespace {
-
-// The session's own state receiver keeps running but leaves its group, so
-// that only the fuzzer acts on the session, as only the state receiver does
-// in the driver: other programs on the machine may talk to console 5.
-PORTS& Session() {
-  static PORTS* session = [] {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The session's own state receiver keeps running but leaves its group, so
+  // that only the fuzzer acts on the session, as only the state receiver
+  // does in the driver: other programs on the machine may talk to console 5.
+  static PORTS& session = *[] {
     InterfaceAddr = MakeAddress(127, 0, 0, 1);
     PORTS* ports = new PORTS(5);
-    for (;;) {
-      const OsSocket s = ports->StateRcvSfd.load();
-      if (s != 0 && osMembership(s, false, ports->GroupAddr, InterfaceAddr) == 0) break;
-      osSleepMs(1);
-    }
+    for (OsSocket s = 0; s == 0 || osMembership(s, false, ports->GroupAddr, InterfaceAddr) != 0; osSleepMs(1))
+      s = ports->StateRcvSfd.load();
     return ports;
   }();
-  return *session;
-}
-
-constexpr int kMaxBatch = 8;
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  PORTS& session = Session();
   const uint32_t destinations[3] = {0, session.GroupAddr, ConsoleGroup(6)};
-  const bool had = session.HasSniffer();
   ControlIntent intent = ControlIntent::None;
-  bool expected = had;
-  for (int n = 0; n < kMaxBatch && size >= 3; ++n) {
+  bool expected = session.HasSniffer();
+  for (int n = 0; n < 8 && size >= 3; ++n) {  // a batch of at most 8
     const uint32_t destination = destinations[data[0] % 3];
     const size_t length = std::min<size_t>(static_cast<size_t>(data[1] | data[2] << 8), size - 3);
     PD_PACKET packet(0);
     std::memset(static_cast<void*>(&packet), 0, sizeof packet);
-    std::memcpy(&packet, data + 3, length < kPdPacketSize ? length : kPdPacketSize);
+    std::memcpy(&packet, data + 3, std::min<size_t>(length, kPdPacketSize));
     data += 3 + length;
     size -= 3 + length;
     const ControlIntent got = TakeControlDatagram(&session, packet, destination);
-    const bool ours = destination == 0 || destination == session.GroupAddr;
-    const bool counts = ours && packet.Signature == kPdSignature;
+    const bool counts = (destination == 0 || destination == session.GroupAddr) && packet.Signature == kPdSignature;
     if (counts && packet.MsgType == PD_ACCEPT) expected = true;
     if (counts && packet.MsgType == PD_SHUTDOWN) expected = false;
     if (got != ControlIntent::None) intent = got;

@@ -9,9 +9,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "driver/driver_state.h"
 #include "driver/pvtrivane.h"
@@ -22,162 +22,93 @@
 
 namespace {
 
-// Reads the input's bytes in turn.
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-  bool More() const { return m_at < m_size; }
-  uint8_t Byte() { return m_at < m_size ? m_data[m_at++] : 0; }
-  int32_t Int() {
-    // Mostly small values, sometimes any 32-bit value.
-    const uint8_t kind = Byte();
-    if (kind < 200) return static_cast<int32_t>(kind) - 8;
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = v << 8 | Byte();
-    return static_cast<int32_t>(v);
-  }
-  uint16_t Handle() {
-    static const uint16_t handles[] = {5, 5, 5, 6, 0, 0xFFFF};
-    return handles[Byte() % 6];
-  }
-
- private:
-  const uint8_t* m_data;
-  size_t m_size;
-  size_t m_at = 0;
-};
-
-// Two readable pages, each followed by an unreadable one. Host memory that
-// "ends early" is placed at the end of a readable page.
-struct Arena {
-  uint8_t* base;
-  size_t page;
-};
-
-Arena& Memory() {
-  static Arena arena = [] {
-    Arena a;
-    a.page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    void* p = mmap(nullptr, 4 * a.page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) std::abort();
-    a.base = static_cast<uint8_t*>(p);
-    mprotect(a.base + a.page, a.page, PROT_NONE);
-    mprotect(a.base + 3 * a.page, a.page, PROT_NONE);
-    return a;
-  }();
-  return arena;
-}
-
-// `readable` bytes of the input (at most one page) just before the first
-// (or, with `second`, the second) unreadable page.
-uint8_t* HostBytes(Reader& in, size_t readable, bool second = false) {
-  Arena& a = Memory();
-  if (readable > a.page) readable = a.page;
-  uint8_t* p = a.base + (second ? 3 : 1) * a.page - readable;
-  for (size_t i = 0; i < readable; ++i) p[i] = in.Byte();
+// Two readable pages, each followed by an unreadable one.
+const size_t kPage = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+uint8_t* const kArena = [] {
+  auto* p = static_cast<uint8_t*>(mmap(nullptr, 4 * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  if (p == MAP_FAILED || mprotect(p + kPage, kPage, PROT_NONE) != 0 || mprotect(p + 3 * kPage, kPage, PROT_NONE) != 0)
+    std::abort();
   return p;
-}
+}();
+constexpr uint16_t kHandles[] = {5, 5, 5, 6, 0, 0xFFFF};
 
-PORTS& Session() {
-  static PORTS* session = [] {
-    static char noWindow = 0;
-    EchoWnd.store(&noWindow);  // lines are formatted and stored, never shown
-    DriverMessageBox = [](const char*, const char*) {};  // the host's message boxes are not shown
-    InterfaceAddr = MakeAddress(127, 0, 0, 1);
-    PORTS* s = new PORTS(5);
-    PD_PACKET accept(PD_ACCEPT);
-    HandleControlDatagram(s, accept, 0);  // a receiver, as after the console's acceptance
-    PortMap()[5] = s;
-    return s;
-  }();
-  return *session;
-}
+// Reads the input's bytes in turn.
+struct Reader {
+  const uint8_t* data;
+  size_t size, at;
+  uint8_t Byte() { return at < size ? data[at++] : 0; }
+  int32_t Int() {  // mostly small values, sometimes any 32-bit value
+    const uint8_t kind = Byte();
+    uint32_t v = 0;
+    for (int i = 0; kind >= 200 && i < 4; ++i) v = v << 8 | Byte();
+    return kind < 200 ? kind - 8 : static_cast<int32_t>(v);
+  }
+  uint16_t Handle() { return kHandles[Byte() % 6]; }
+  // Host memory that ends early: `n` bytes of the input (at most a page)
+  // just before the first (or, with `second`, the second) unreadable page.
+  uint8_t* Host(size_t n, bool second = false) {
+    n = std::min(n, kPage);
+    uint8_t* p = kArena + (second ? 3 : 1) * kPage - n;
+    for (size_t i = 0; i < n; ++i) p[i] = Byte();
+    return p;
+  }
+};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  PORTS& session = Session();
-  Reader in(data, size);
+  static PORTS& session = *[] {
+    static char noWindow = 0;
+    EchoWnd.store(&noWindow);                            // lines are formatted and stored, never shown
+    DriverMessageBox = [](const char*, const char*) {};  // the host's message boxes are not shown
+    InterfaceAddr = MakeAddress(127, 0, 0, 1);
+    PORTS* s = new PORTS(5);
+    HandleControlDatagram(s, PD_PACKET(PD_ACCEPT), 0);  // a receiver, as after the console's acceptance
+    return PortMap()[5] = s;
+  }();
+  Reader in{data, size, 0};
   AutofocusMode = in.Byte() % 2 == 0 ? BLIND_AUTOFOCUS : MIDI_AUTOFOCUS;
-  for (int calls = 0; in.More() && calls < 64; ++calls) {
-    switch (in.Byte() % 12) {
-      case 0:
-        LockPortBuffer(in.Handle(), in.Int());
-        break;
-      case 1: {
-        uint8_t* out = nullptr;
-        const uint16_t h = in.Handle();
-        const int32_t port = in.Int();
-        if (GetPortBuffer(h, port, in.Byte() % 4 == 0 ? nullptr : &out) == 512 && out != nullptr) {
-          volatile uint8_t sum = 0;
-          for (int c = 0; c < 512; ++c) sum = sum + out[c];  // the 512 levels must be readable
-        }
-        break;
+  for (int calls = 0; in.at < in.size && calls < 64; ++calls) {
+    const int op = in.Byte() % 12;
+    if (op == 10) StartBlindAF(), ClearBlindAF();
+    if (op == 11) FinishBlindAF();
+    if (op >= 10) continue;
+    const uint16_t h = in.Handle();
+    if (op == 6) {
+      // The type texts are valid, null, or run into the unreadable page;
+      // the items end where that page begins, so a count beyond them is a
+      // read that the driver must refuse, never garbage it may follow.
+      const int32_t count = in.Byte() % 80;
+      const char* text = reinterpret_cast<const char*>(in.Host(in.Byte() % 16, /*second=*/true));
+      SelectionItem* items = reinterpret_cast<SelectionItem*>(kArena + kPage) - count;
+      for (int32_t i = 0; i < count; ++i) {
+        const uint8_t kind = in.Byte() % 3;
+        items[i] = SelectionItem{kind == 0 ? "Spot" : kind == 1 ? nullptr : text, in.Int(), in.Int(), in.Int()};
       }
-      case 2:
-        UnlockPortBuffer(in.Handle(), in.Int());
-        break;
-      case 3: {
-        const uint16_t h = in.Handle();
-        const int32_t port = in.Int();
-        GetNumPorts(h);
-        GetPortCaps(h, port);
-        GetNumChannels(h, port);
-        break;
+      SendBlindAFSelection(h, in.Byte() % 2 == 0 ? count : in.Int(), items);
+    } else if (op == 7) {
+      const char* type = reinterpret_cast<const char*>(in.Host(in.Byte() % 24));
+      const int32_t spot = in.Int(), parts = in.Int();
+      SendPatch(h, type, spot, parts, reinterpret_cast<const PatchPartInfo*>(in.Host(16 * (in.Byte() % 8))));
+    } else {
+      const int32_t a = in.Int();  // a port, or a length
+      uint8_t* out = nullptr;
+      if (op == 0) LockPortBuffer(h, a);
+      if (op == 1 && GetPortBuffer(h, a, in.Byte() % 4 == 0 ? nullptr : &out) == 512 && out != nullptr) {
+        volatile uint8_t sum = 0;
+        for (int c = 0; c < 512; ++c) sum = sum + out[c];  // the 512 levels must be readable
       }
-      case 4: {
-        const uint16_t h = in.Handle();
-        const int32_t length = in.Int();
-        SendMIDI(h, 0, length, HostBytes(in, in.Byte()));
-        break;
-      }
-      case 5: {
-        const uint16_t h = in.Handle();
-        const int32_t port = in.Int();
+      if (op == 2) UnlockPortBuffer(h, a);
+      if (op == 3) GetNumPorts(h), GetPortCaps(h, a), GetNumChannels(h, a);
+      if (op == 4) SendMIDI(h, 0, a, in.Host(in.Byte()));
+      if (op == 5) {
         const int32_t count = in.Int();
-        SetBlindAFChannelData(h, port, count, reinterpret_cast<const ChannelLevel*>(HostBytes(in, 4 * in.Byte())));
-        break;
+        SetBlindAFChannelData(h, a, count, reinterpret_cast<const ChannelLevel*>(in.Host(4 * in.Byte())));
       }
-      case 6: {
-        const uint16_t h = in.Handle();
-        const int32_t count = in.Byte() % 80;
-        // The type texts are valid, null, or run into the unreadable page;
-        // the items end where that page begins, so a count beyond them is
-        // a read that the driver must refuse, never garbage it may follow.
-        const char* text = reinterpret_cast<const char*>(HostBytes(in, in.Byte() % 16, /*second=*/true));
-        Arena& a = Memory();
-        SelectionItem* items = reinterpret_cast<SelectionItem*>(a.base + a.page) - count;
-        for (int32_t i = 0; i < count; ++i) {
-          const uint8_t kind = in.Byte() % 3;
-          items[i] = SelectionItem{kind == 0 ? "Spot" : kind == 1 ? nullptr : text, in.Int(), in.Int(), in.Int()};
-        }
-        SendBlindAFSelection(h, in.Byte() % 2 == 0 ? count : in.Int(), items);
-        break;
-      }
-      case 7: {
-        const uint16_t h = in.Handle();
-        const char* type = reinterpret_cast<const char*>(HostBytes(in, in.Byte() % 24));
-        const int32_t spot = in.Int();
-        const int32_t parts = in.Int();
-        SendPatch(h, type, spot, parts, reinterpret_cast<const PatchPartInfo*>(HostBytes(in, 16 * (in.Byte() % 8))));
-        break;
-      }
-      case 8:
-        SendSpot(in.Handle(), in.Int(), in.Int());
-        break;
-      case 9:
-        SendStartChannel(in.Handle(), in.Int(), in.Int());
-        break;
-      case 10:
-        StartBlindAF();
-        ClearBlindAF();
-        break;
-      default:
-        FinishBlindAF();
-        break;
+      if (op == 8) SendSpot(h, a, in.Int());
+      if (op == 9) SendStartChannel(h, a, in.Int());
     }
   }
-  // The host gives back every hold it took.
-  while (session.HostHolds() > 0) UnlockPortBuffer(5, 0);
+  while (session.HostHolds() > 0) UnlockPortBuffer(5, 0);  // the host gives back every hold it took
   return 0;
 }

@@ -41,7 +41,7 @@ PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64
           qemu-user g++-multilib tshark tcpdump xvfb imagemagick x11-utils xdotool
-          nsis zip dpkg-dev libpcap-dev)
+          nsis zip dpkg-dev libpcap-dev iproute2)
 
 # Whether this machine runs 32-bit x86 programs: a tiny one, assembled and
 # linked here, must run and exit with its code. Some kernels are built
@@ -145,13 +145,14 @@ stage_win64() {
   $WINE64 cmd /c exit > /dev/null 2>&1 || true
   # Every datagram costs a round trip to the wine server: a fifth of the soak.
   run_ctest win64 0.2
-  windows_tools_and_host wine64 win64
+  # The field tools are tried on the product (win32); here the host only.
+  windows_host wine64 win64
 }
 
-# A Windows build's field tools and test host under wine (kind), against
-# the native simulator: diagnose, config, the echo window, and the host with
-# the driver, whose autofocus packets must be byte for byte the native pair's.
-windows_tools_and_host() {  # wine kind, build folder
+# A Windows build's test host with its driver under wine (kind), against the
+# native simulator: live levels arrive, and the autofocus packets are byte
+# for byte the native pair's.
+windows_host() {  # wine kind, build folder
   local kind=$1 dir=$2
   [ -x build/native/trivane-sim ] || configure_and_build native -DCMAKE_BUILD_TYPE=RelWithDebInfo
   log "previsa-host.exe ($dir) under $kind against the native trivane-sim"
@@ -161,6 +162,12 @@ windows_tools_and_host() {  # wine kind, build folder
   diff <(grep -v '^pictures' build/wire-native.txt) <(grep -v '^pictures' "build/wire-$dir.txt")
   [ "$(grep -c '^PD_BLIND_AF' "build/wire-$dir.txt")" -eq 2 ]
   [ "$(sed -n 's/^pictures //p' "build/wire-$dir.txt")" -gt 3 ]
+}
+
+# The host as above, and the field tools: diagnose, config, the echo window.
+windows_tools_and_host() {  # wine kind, build folder
+  local kind=$1 dir=$2
+  windows_host "$kind" "$dir"
   log "pvtrivane-diagnose.exe and pvtrivane-config.exe ($dir) under $kind"
   tests/tools/diagnose_test.sh build/native "$kind" "build/$dir"
   tests/tools/config_test.sh "build/$dir" "$kind"
@@ -244,6 +251,18 @@ ensure_wine32() {
 }
 
 ensure_packages
+# Other programs on this machine may use the driver's groups and ports, and
+# the tests count datagrams: the stages run in a network namespace of their
+# own, whose loopback carries only their traffic.
+if [ -z "${PV_TEST_NETNS:-}" ] && [ "$(id -u)" -eq 0 ] && ip netns add "pvtest$$" 2> /dev/null; then
+  status=0
+  ip netns exec "pvtest$$" ip link set lo up &&
+    PV_TEST_NETNS="pvtest$$" ip netns exec "pvtest$$" "$0" "$@" || status=$?
+  ip netns delete "pvtest$$"
+  exit $status
+fi
+[ -n "${PV_TEST_NETNS:-}" ] ||
+  echo "no network namespace of its own (needs root and ip netns): strangers on this loopback can fail the tests"
 mkdir -p build
 started=$(date +%s)
 for stage in "${STAGES[@]}"; do

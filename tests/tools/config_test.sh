@@ -3,101 +3,55 @@
 # the settings hold, and refuses values the driver would not take, writing
 # nothing then.
 #
-#   config_test.sh NATIVE_BUILD_DIR             the settings file (POSIX)
+#   config_test.sh NATIVE_BUILD_DIR                  the settings file (POSIX)
 #   config_test.sh WINDOWS_BUILD_DIR wine32|wine64   the registry under that wine
 set -uo pipefail
-BUILD=$(cd "${1:?build folder}" && pwd)
-MODE=${2:-native}
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-WINE="$(dirname "$0")/../../scripts/wine-run $MODE"
-KEY='HKCU\Software\Orvell Stagecraft\Trivane - Previsa Protocol Driver\Settings'
-failures=0
+NATIVE=$(cd "${1:?build folder}" && pwd) MODE=${2:-native}
+WINDIR=$NATIVE OUT_DIR=$(mktemp -d) CASE=config
+source "$(dirname "$0")/common.sh"
+trap 'rm -rf "$OUT_DIR"; [ "$MODE" = native ] || $WINE reg delete "HKCU\Software\Orvell Stagecraft" /f > /dev/null 2>&1' EXIT
 
-config() {  # arguments; output in $WORK/out, status in STATUS
-  if [ "$MODE" != native ]; then
-    $WINE "$BUILD/pvtrivane-config.exe" "$@" > "$WORK/out" 2>&1
-  else
-    "$BUILD/pvtrivane-config" --registry "$WORK/settings.reg" "$@" > "$WORK/out" 2>&1
-  fi
-  STATUS=$?
-  tr -d '\r' < "$WORK/out" > "$WORK/out.txt"
-}
+config() { tool pvtrivane-config "$@" 2>&1 | tr -d '\r' > "$OUT_DIR/config.txt"; STATUS=${PIPESTATUS[0]}; }
+reg_text() { if [ "$MODE" = native ]; then cat "$1"; else iconv -f UTF-16 -t UTF-8 "$1"; fi; }
+stored() { if [ "$MODE" = native ]; then cat "$OUT_DIR/config.reg"; else $WINE reg query "$KEY" 2> /dev/null | tr -d '\r'; fi; }
 
-check() {  # name, condition (a command), ...
-  local name=$1
-  shift
-  if "$@"; then
-    echo "ok   $name"
-  else
-    echo "FAIL $name"
-    cat "$WORK/out.txt"
-    failures=$((failures + 1))
-  fi
-}
-has() { grep -qF -- "$1" "$WORK/out.txt"; }
-utf8() { if [ "$MODE" != native ]; then iconv -f UTF-16 -t UTF-8 "$1"; else cat "$1"; fi; }  # a .reg file's text
-stored() {  # the stored settings as text
-  if [ "$MODE" != native ]; then
-    $WINE reg query "$KEY" 2>/dev/null | tr -d '\r'
-  else
-    cat "$WORK/settings.reg"
-  fi
-}
+[ "$MODE" = native ] || $WINE reg delete 'HKCU\Software\Orvell Stagecraft' /f > /dev/null 2>&1
+# Another key of the file (the host's releases) must survive every write.
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvard Lighting Limited\\Previsa\\R14]\n"ReleaseVer"="Release 14"\n' \
+  > "$OUT_DIR/config.reg"
 
-[ "$MODE" != native ] && $WINE reg delete 'HKCU\Software\Orvell Stagecraft' /f > /dev/null 2>&1
-if [ "$MODE" = native ]; then
-  # Another key of the file (the host's releases) must survive every write.
-  printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvard Lighting Limited\\Previsa\\R14]\n"ReleaseVer"="Release 14"\n' \
-    > "$WORK/settings.reg"
-fi
-
+IN=txt
 config --list
-check "lists the interfaces, loopback among them" bash -c "[ $STATUS -eq 0 ] && grep -q '127.0.0.1' '$WORK/out.txt'"
-
+expect "lists the interfaces, loopback among them" 0 "127.0.0.1"
 config --ip 127.0.0.1 --console1 5 --console2 7 --autofocus midi --echo on --show
-check "writes and reads back through the driver's own reader" bash -c "[ $STATUS -eq 0 ] && grep -q 'Trivane1  = 5' '$WORK/out.txt' &&
-  grep -q 'Trivane2  = 7' '$WORK/out.txt' && grep -q 'Autofocus = 2  -> MIDI autofocus' '$WORK/out.txt' &&
-  grep -q 'ip        = 127.0.0.1' '$WORK/out.txt'"
-stored > "$WORK/stored.txt"
-check "the stored values" grep -qi 'Trivane2' "$WORK/stored.txt"
-if [ "$MODE" = native ]; then
-  check "other keys stay" grep -qF '"ReleaseVer"="Release 14"' "$WORK/settings.reg"
-fi
+expect "writes and reads back through the driver's own reader" 0 "Trivane1  = 5" "Trivane2  = 7" \
+  "Autofocus = 2  -> MIDI autofocus" "ip        = 127.0.0.1"
+[ "$MODE" != native ] || check "other keys stay" grep -qF '"ReleaseVer"="Release 14"' "$OUT_DIR/config.reg"
 
+# Refused (arguments|what is said): an address that is no interface, a
+# console outside 1..31, an unknown autofocus kind, a value missing at the end
+# or empty; a refusal writes nothing.
 before=$(stored)
-config --ip 198.51.100.1
-check "an address that is no interface is refused" bash -c "[ $STATUS -eq 2 ] && grep -q 'is no address of this machine' '$WORK/out.txt'"
-config --console3 40
-check "a console outside 1..31 is refused" bash -c "[ $STATUS -eq 2 ] && grep -q 'a console number is 1 to 31' '$WORK/out.txt'"
-config --autofocus sometimes
-check "an unknown autofocus kind is refused" bash -c "[ $STATUS -eq 2 ]"
+for refusal in "--ip 198.51.100.1|is no address of this machine" "--console3 40|a console number is 1 to 31" \
+  "--autofocus sometimes|autofocus is blind, midi, off or auto" "--ip|needs a value" "--ip ''|needs a value" \
+  "--console1 4 --file|needs a value"; do
+  eval config "${refusal%|*}"
+  expect "${refusal%|*}: refused" 2 "${refusal#*|}"
+done
 check "a refusal writes nothing" test "$before" = "$(stored)"
 
 config --ip 198.51.100.1 --force --console2 0 --autofocus auto --show
-check "--force takes it; 0 and auto remove values" bash -c "[ $STATUS -eq 0 ] && grep -q 'ip        = 198.51.100.1' '$WORK/out.txt' &&
-  grep -q 'Trivane2  = (not set)' '$WORK/out.txt' && grep -q 'Autofocus = (not set' '$WORK/out.txt' &&
-  grep -q 'Trivane1  = 5' '$WORK/out.txt'"
+expect "--force takes it; 0 and auto remove values" 0 "ip        = 198.51.100.1" "Trivane2  = (not set)" \
+  "Autofocus = (not set" "Trivane1  = 5"
 
 # A .reg file for another machine: its address is not this machine's; --show
 # shows the file, not the live settings.
-config --file "$WORK/export.reg" --ip 10.0.0.5 --console1 9 --show
-check "--file writes a file for another machine and shows it" bash -c "[ $STATUS -eq 0 ] &&
-  grep -q 'ip        = 10.0.0.5' '$WORK/out.txt' && grep -q 'Trivane1  = 9' '$WORK/out.txt'"
-if [ "$MODE" != native ]; then
-  check "the .reg file is regedit's UTF-16" test "$(head -c 2 "$WORK/export.reg" | od -An -tx1 | tr -d ' ')" = fffe
-fi
-utf8 "$WORK/export.reg" > "$WORK/export.txt"
-check "the .reg file" grep -q 'Trivane1"=dword:00000009' "$WORK/export.txt"
-check "the live settings stay" bash -c "! grep -qi 'Trivane1.*9' <<< '$(stored)'"
-
-# A value missing at the end, or empty, is refused and writes nothing.
-before=$(stored)
-for args in "--ip" "--ip ''" "--console1 4 --file"; do
-  eval config "$args"
-  check "\"$args\" is refused" bash -c "[ $STATUS -eq 2 ] && grep -q 'needs a value' '$WORK/out.txt'"
-done
-check "and nothing was written" test "$before" = "$(stored)"
+config --file "$OUT_DIR/export.reg" --ip 10.0.0.5 --console1 9 --show
+expect "--file writes a file for another machine and shows it" 0 "ip        = 10.0.0.5" "Trivane1  = 9"
+[ "$MODE" = native ] ||
+  check "the .reg file is regedit's UTF-16" test "$(head -c 2 "$OUT_DIR/export.reg" | od -An -tx1 | tr -d ' ')" = fffe
+check "the .reg file" grep -q 'Trivane1"=dword:00000009' <(reg_text "$OUT_DIR/export.reg")
+check "the live settings stay" test -z "$(stored | grep -i 'Trivane1.*9')"
 
 # The writer finds the driver's key however the reader would: HKCU, any
 # case, a trailing backslash, spaces around "=", the key twice. A removal
@@ -105,23 +59,18 @@ check "and nothing was written" test "$before" = "$(stored)"
 printf '%s\n' 'Windows Registry Editor Version 5.00' '' \
   '[HKCU\Software\Orvell Stagecraft\Trivane - Previsa Protocol Driver\Settings\]' '"Trivane2" = dword:00000007' \
   '"ip"="127.0.0.1"' '' '[hkey_current_user\software\orvell stagecraft\trivane - previsa protocol driver\settings]' \
-  '"trivane2"=dword:00000008' > "$WORK/variants.reg"
-config --file "$WORK/variants.reg" --console2 0 --console3 4 --show
-check "a removal leaves no copy in force" bash -c "[ $STATUS -eq 0 ] && grep -q 'Trivane2  = (not set)' '$WORK/out.txt' &&
-  grep -q 'Trivane3  = 4' '$WORK/out.txt' && grep -q 'ip        = 127.0.0.1' '$WORK/out.txt'"
-sections=$(utf8 "$WORK/variants.reg" | grep -c '^\[')
-check "no section added ($sections)" test "$sections" -eq 2
-check "when the driver takes each value" has "Trivane2 removed: the driver keeps the number it read until it is loaded again"
-check "... and a new number" has "Trivane3 = 4: read at the driver's next Init"
+  '"trivane2"=dword:00000008' > "$OUT_DIR/variants.reg"
+config --file "$OUT_DIR/variants.reg" --console2 0 --console3 4 --show
+expect "a removal leaves no copy in force; when the driver takes each value" 0 "Trivane2  = (not set)" \
+  "Trivane3  = 4" "ip        = 127.0.0.1" "Trivane2 removed: the driver keeps the number it read until it is loaded again" \
+  "Trivane3 = 4: read at the driver's next Init"
+check "no section added" test "$(reg_text "$OUT_DIR/variants.reg" | grep -c '^\[')" -eq 2
 
 if [ "$MODE" = native ]; then
   # A reader never finds the settings file missing while it is rewritten.
-  ( for i in $(seq 1 50); do "$BUILD/pvtrivane-config" --registry "$WORK/settings.reg" --console1 $((i % 31 + 1)) > /dev/null; done ) &
+  (for i in $(seq 1 50); do tool pvtrivane-config --console1 $((i % 31 + 1)) > /dev/null; done) &
   writer=$! missing=0
-  while kill -0 $writer 2> /dev/null; do [ -e "$WORK/settings.reg" ] || missing=$((missing + 1)); done
+  while kill -0 $writer 2> /dev/null; do [ -e "$OUT_DIR/config.reg" ] || missing=$((missing + 1)); done
   check "the settings file is replaced in one step ($missing reads found none)" test $missing -eq 0
 fi
-[ "$MODE" != native ] && $WINE reg delete 'HKCU\Software\Orvell Stagecraft' /f > /dev/null 2>&1
-
-[ $failures -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
-echo "all config checks passed ($MODE)"
+finish "all config checks passed ($MODE)"
