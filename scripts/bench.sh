@@ -9,6 +9,7 @@
 #   scripts/bench.sh --short         seconds per figure (the test command's form)
 #   scripts/bench.sh --json FILE     also write the table as one JSON file
 #   scripts/bench.sh --native        natively only
+#   scripts/bench.sh --product       natively and the i686 DLL (no wine64 rows)
 #
 # Builds build/native, build/win64 and build/win32 with the benchmarks when
 # needed. The
@@ -25,7 +26,8 @@ while [ $# -gt 0 ]; do
     --short) SHORT=1 ;;
     --json) JSON=${2:?--json needs a file}; shift ;;
     --native) PLATFORMS=(native) ;;
-    *) echo "usage: scripts/bench.sh [--short] [--json FILE] [--native]" >&2; exit 2 ;;
+    --product) PLATFORMS=(native wine32) ;;
+    *) echo "usage: scripts/bench.sh [--short] [--json FILE] [--native|--product]" >&2; exit 2 ;;
   esac
   shift
 done

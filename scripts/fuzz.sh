@@ -24,7 +24,9 @@ if [ ! -f build/fuzz/build.ninja ]; then
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPV_SANITIZE=fuzzer -DPV_BUILD_FUZZ=ON -DPV_BUILD_TESTS=OFF -DPV_BUILD_TOOLS=OFF > build/fuzz.configure.log
 fi
-ninja -C build/fuzz > build/fuzz.build.log 2>&1 || { cat build/fuzz.build.log; exit 1; }
+# One build at a time: two targets may be run at once.
+flock build/fuzz.lock ninja -C build/fuzz > "build/fuzz.build-$TARGET.log" 2>&1 ||
+  { cat "build/fuzz.build-$TARGET.log"; exit 1; }
 CORPUS=build/fuzz/corpus-$TARGET
 FOUND=build/fuzz/found-$TARGET
 mkdir -p "$CORPUS" "$FOUND"
