@@ -18,7 +18,9 @@
 #   package  scripts/package.sh; the DLL rebuilt elsewhere, byte for byte; the
 #            installer under wine (silent, upgrade, uninstall; its pages seen)
 #
-# Usage: scripts/test.sh [stage ...]   (default: every stage, in this order)
+# Usage: scripts/test.sh [stage ...]   (default: every stage, in this order;
+# with more than one, the later stages' folders are built in the background
+# at the lowest priority while the earlier ones test)
 # Build folders: build/<stage>. Needs root only to install packages.
 set -euo pipefail
 
@@ -97,6 +99,44 @@ configure_and_build() {  # folder, cmake arguments...
   ninja -C "build/$dir" -j "$JOBS"
 }
 
+# Each stage's build folder and its configuration, in one place: the stage
+# and the background builder (prebuild) build the same.
+build_stage() {  # stage
+  local args=()
+  case $1 in
+    native) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_BUILD_BENCH=ON) ;;
+    tsan) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=thread -DPV_BUILD_TOOLS=ON) ;;
+    asan) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=address) ;;
+    win32)
+      args=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release)
+      if [ $RUNS_32BIT -eq 1 ]; then args+=(-DPV_BUILD_TOOLS=ON -DPV_BUILD_BENCH=ON -DPV_RUN_WIN32_TESTS=ON)
+      else args+=(-DPV_BUILD_TOOLS=OFF -DPV_RUN_WIN32_TESTS=OFF); fi ;;
+    win64) args=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+                 -DPV_BUILD_BENCH=ON) ;;
+    linux32) args=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i386-linux.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+                   -DPV_I386_NATIVE=$([ $RUNS_32BIT -eq 1 ] && echo ON || echo OFF)) ;;
+    fuzz) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=fuzzer -DPV_BUILD_FUZZ=ON -DPV_BUILD_TESTS=OFF
+                -DPV_BUILD_TOOLS=OFF) ;;
+  esac
+  # One build of a folder at a time (the stage may reach a folder that the
+  # background builder is building: it waits, then finds it done).
+  (
+    flock 9
+    if [ "$1" = fuzz ]; then CC=clang CXX=clang++ configure_and_build fuzz "${args[@]}"
+    else configure_and_build "$1" "${args[@]}"; fi
+  ) 9> "build/$1.lock"
+}
+
+# The later stages' folders, built in the background at the lowest priority
+# while the earlier stages test (which mostly wait on sockets and timers):
+# the tests keep the processor whenever they want it.
+prebuild() {  # stages...
+  local stage
+  for stage in "$@"; do
+    case $stage in native | tsan | asan | win32 | win64 | linux32 | fuzz) build_stage "$stage" || true ;; esac
+  done
+}
+
 run_ctest() {  # folder [soak fraction] [ctest arguments...]
   local dir=$1 fraction=${2:-1}
   shift $(( $# < 2 ? $# : 2 ))
@@ -120,7 +160,7 @@ run_ctest() {  # folder [soak fraction] [ctest arguments...]
 }
 
 stage_native() {
-  configure_and_build native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_BUILD_BENCH=ON
+  build_stage native
   run_ctest native
   log "micro-benchmarks (short run)"
   build/native/pool_bench --benchmark_min_time=0.05
@@ -128,26 +168,24 @@ stage_native() {
 }
 
 stage_tsan() {
-  configure_and_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=thread -DPV_BUILD_TOOLS=ON
+  build_stage tsan
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan
 }
 
 stage_asan() {
-  configure_and_build asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=address
+  build_stage asan
   ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" run_ctest asan
 }
 
 stage_win32() {
   if [ $RUNS_32BIT -eq 0 ]; then
     echo "this machine runs no 32-bit programs: the i686 DLL is built and its tables checked, nothing of it runs"
-    configure_and_build win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
-      -DCMAKE_BUILD_TYPE=Release -DPV_BUILD_TOOLS=OFF -DPV_RUN_WIN32_TESTS=OFF
+    build_stage win32
     run_ctest win32
     echo "product: build/win32/PvTrivane.dll"
     return
   fi
-  configure_and_build win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DPV_BUILD_TOOLS=ON -DPV_BUILD_BENCH=ON -DPV_RUN_WIN32_TESTS=ON
+  build_stage win32
   $WINE32 cmd /c exit > /dev/null 2>&1 || true
   # The field tools and the host beside the CTest suite: a prefix of their
   # own (its wine server holds their sockets) in a namespace of their own.
@@ -180,8 +218,7 @@ wait_beside() {
 }
 
 stage_win64() {
-  configure_and_build win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_BUILD_BENCH=ON
+  build_stage win64
   # The first start of wine makes its prefix: done before the timed tests.
   $WINE64 cmd /c exit > /dev/null 2>&1 || true
   # Every datagram costs a round trip to the wine server: a fifth of the soak.
@@ -195,7 +232,7 @@ stage_win64() {
 # for byte the native pair's.
 windows_host() {  # wine kind, build folder
   local kind=$1 dir=$2
-  [ -x build/native/trivane-sim ] || configure_and_build native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  [ -x build/native/trivane-sim ] || build_stage native
   log "previsa-host.exe ($dir) under $kind against the native trivane-sim"
   scripts/wire_check.sh build/native > build/wire-native.txt
   scripts/wire_check.sh --wine "$kind" "build/$dir" build/native > "build/wire-$dir.txt"
@@ -222,15 +259,12 @@ windows_tools_and_host() {  # wine kind, build folder
 # with its multicast shim); its simulator and host against the native pair.
 stage_linux32() {
   local runner=()
-  [ -x build/native/previsa-host ] || configure_and_build native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  [ -x build/native/previsa-host ] || build_stage native
+  build_stage linux32
   if [ $RUNS_32BIT -eq 1 ]; then
-    configure_and_build linux32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i386-linux.cmake \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_I386_NATIVE=ON
     run_ctest linux32 0.5
   else
     echo "this machine runs no 32-bit programs: the i386 tests run under qemu-i386"
-    configure_and_build linux32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i386-linux.cmake \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_I386_NATIVE=OFF
     # Emulated: a third of the soak, its memory the emulator's; the network
     # namespaces' links are not the emulator's loopback shim's, and the field
     # tools' tests start the tools as programs, which only the emulator runs.
@@ -252,8 +286,7 @@ stage_linux32() {
 }
 
 stage_fuzz() {
-  CC=clang CXX=clang++ configure_and_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=fuzzer \
-    -DPV_BUILD_FUZZ=ON -DPV_BUILD_TESTS=OFF -DPV_BUILD_TOOLS=OFF
+  build_stage fuzz
   # Two at a time (one core each): a target without sockets beside one that
   # runs a live session on loopback.
   local pair status=0
@@ -276,7 +309,7 @@ stage_bench() {
 }
 
 stage_demo() {
-  [ -x build/native/previsa-host ] || configure_and_build native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  [ -x build/native/previsa-host ] || build_stage native
   scripts/demo.sh --seconds 4 --json > build/demo.json
   local frames pictures
   frames=$(grep -c '^{"frame"' build/demo.json || true)
@@ -332,6 +365,12 @@ fi
   echo "no network namespace of its own (needs root and ip netns): strangers on this loopback can fail the tests"
 mkdir -p build
 started=$(date +%s)
+if [ ${#STAGES[@]} -gt 1 ]; then
+  # A process group of its own, so that its compilers end with it.
+  nice -n 19 setsid "$ROOT/scripts/test.sh" --call prebuild "${STAGES[@]:1}" > build/prebuild.log 2>&1 &
+  PREBUILD=$!
+  trap 'kill -- -$PREBUILD 2> /dev/null || true' EXIT
+fi
 for stage in "${STAGES[@]}"; do
   log "stage $stage"
   "stage_$stage"
