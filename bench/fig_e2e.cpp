@@ -34,7 +34,6 @@ class Connected {
   }
   ~Connected() { RemovePortMap(kConsole); }
   bool Ok() const { return m_ok; }
-  DMX_SNIFFER* Sniffer() const { return FindPortMap(kConsole)->Sniffer.load(); }
 
  private:
   std::unique_ptr<ConsoleSimulator> m_sim;

@@ -51,8 +51,9 @@ DriverCost DriverCpu(double seconds) {
     poll();
     SleepUntil(next += period);
   }
-  DMX_SNIFFER* sniffer = FindPortMap(1)->Sniffer.load();
-  const uint32_t before = sniffer != nullptr ? sniffer->Stats().m_decoded.load() : 0;
+  // The session's counts, which outlive any receiver it replaces.
+  const DMX_STATS& stats = FindPortMap(1)->DmxStats;
+  const uint32_t before = stats.m_decoded.load();
   const double cpuBefore = ProcessCpuSeconds();
   const double hostBefore = ThreadCpuSeconds();
   const auto start = BenchClock::now();
@@ -62,8 +63,7 @@ DriverCost DriverCpu(double seconds) {
   }
   const double cpu = ProcessCpuSeconds() - cpuBefore;
   const double hostCpu = ThreadCpuSeconds() - hostBefore;
-  sniffer = FindPortMap(1)->Sniffer.load();
-  const double updates = kUniversesPerDatagram * static_cast<double>(sniffer != nullptr ? sniffer->Stats().m_decoded - before : 0);
+  const double updates = kUniversesPerDatagram * static_cast<double>(stats.m_decoded.load() - before);
   RemovePortMap(1);
   std::printf("CPU driver %.3f s (the host loop %.3f s) for %.0f universe updates in %.1f s\n", cpu, hostCpu, updates,
               seconds);

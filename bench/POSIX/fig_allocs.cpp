@@ -73,8 +73,8 @@ void AllocationFigures(int frames) {
     sender.Send(FrameDatagrams(2, 0, 1)[0]);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  DMX_SNIFFER* sniffer = FindPortMap(kConsole)->Sniffer.load();
-  const uint32_t decodedBefore = sniffer->Stats().m_decoded;
+  const DMX_STATS& stats = FindPortMap(kConsole)->DmxStats;
+  const uint32_t decodedBefore = stats.m_decoded;
 
   // Datagrams streamed and read as the host reads them.
   const uint64_t before = g_allocations;
@@ -86,10 +86,10 @@ void AllocationFigures(int frames) {
     }
   }
   const auto sent = BenchClock::now();
-  while (sniffer->Stats().m_decoded - decodedBefore < stream.size() && UsSince(sent) < 2e6)
+  while (stats.m_decoded - decodedBefore < stream.size() && UsSince(sent) < 2e6)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const uint64_t perStream = g_allocations - before;
-  const uint32_t decoded = sniffer->Stats().m_decoded - decodedBefore;
+  const uint32_t decoded = stats.m_decoded - decodedBefore;
 
   // Heartbeats only: five of them, nothing else happening.
   const uint64_t beatsBefore = g_allocations;
