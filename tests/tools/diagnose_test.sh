@@ -22,7 +22,7 @@ unasked() { grep -q PD_HEARTBEAT "$OUT_DIR/$CASE.sim" || echo "sent nothing" >> 
 
 begin streaming; sim --console 1 --universes 8 --rate 40; diagnose; unasked
 expect $CASE 0 "STREAMING" "sent nothing" "without sending anything (passive)" "universes (datagrams/s): 0-7:" \
-  "lost (no datagram for over 2 s): none" '"streaming":1' "dropped: none" "whether it accepts a driver was not tried"
+  "last datagram: 0." "lost (no datagram for over 2 s): none" '"streaming":1' "dropped: none" "whether it accepts a driver was not tried"
 begin never-accepting; sim --console 1 --never-accept --rate 40; diagnose --active
 expect $CASE 1 "no PD_ACCEPT within 5 s." "Likely causes: the console's number is not 1" '"accept_ms":null' "(--active)"
 begin wrong-number; sim --console 4 --universes 2 --rate 20; diagnose
