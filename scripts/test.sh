@@ -121,7 +121,13 @@ build_stage() {  # stage
   # One build of a folder at a time (the stage may reach a folder that the
   # background builder is building: it waits, then finds it done).
   (
-    flock 9
+    # A stage that waits for the background builder lends it its priority
+    # for as long as it waits.
+    if ! flock -n 9; then
+      [ -z "${PREBUILD:-}" ] || renice -n 0 -g "$PREBUILD" > /dev/null 2>&1 || true
+      flock 9
+      [ -z "${PREBUILD:-}" ] || renice -n 19 -g "$PREBUILD" > /dev/null 2>&1 || true
+    fi
     if [ "$1" = fuzz ]; then CC=clang CXX=clang++ configure_and_build fuzz "${args[@]}"
     else configure_and_build "$1" "${args[@]}"; fi
   ) 9> "build/$1.lock"
@@ -223,8 +229,10 @@ stage_win64() {
   $WINE64 cmd /c exit > /dev/null 2>&1 || true
   # Every datagram costs a round trip to the wine server: a fifth of the soak.
   run_ctest win64 0.2
-  # The field tools are tried on the product (win32); here the host only.
-  windows_host wine64 win64
+  # The field tools are tried on the product (win32) where 32-bit programs
+  # run; elsewhere on this build, so that every Windows tool runs somewhere.
+  if [ $RUNS_32BIT -eq 1 ]; then windows_host wine64 win64
+  else windows_tools_and_host wine64 win64; fi
 }
 
 # A Windows build's test host with its driver under wine (kind), against the
