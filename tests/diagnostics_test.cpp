@@ -26,27 +26,21 @@ TEST(Exception, CaughtByValueAsABaseItKeepsTextCodeAndTagAndCutsLongTexts) {
     EXPECT_STREQ(copy.m_text, "Can't bind socket 7 to port 0.0.0.0:9138");
     EXPECT_STREQ(copy.Tag().text, "UDP");
   }
-  try {
-    throw EXCPT_UDP("No Socket available");
-  } catch (const EXCPT_NET& caught) {
-    EXPECT_STREQ(caught.Tag().text, "UDP");
-  }
+  EXPECT_THROW(throw EXCPT_UDP("No Socket available"), EXCPT_NET);
   EXCPT_NET e;
   std::memcpy(e.m_tag, "ABCD", 4);
   e.m_code = 0x41414141;  // "AAAA" right after the tag
   EXPECT_STREQ(e.Tag().text, "ABCD");
   EXPECT_STREQ(EXCPT_NET().Tag().text, "NET");
   EXPECT_EQ(std::strlen(EXCPT_UDP("%s", std::string(400, 'y').c_str()).m_text), 255u);
-  EXPECT_STREQ(ErrorText(30), "UNKNOWN ERROR");
-  EXPECT_STREQ(ErrorText(-1), "UNKNOWN ERROR");
+  for (int code : {30, -1}) EXPECT_STREQ(ErrorText(code), "UNKNOWN ERROR") << code;
 }
 
 TEST(BoundedString, CopiesCutsAndFrees) {
   EchoCapture echo;
   BoundedString s;
   EXPECT_EQ(s.c_str(), nullptr);
-  const std::string longText(600, 'z');
-  s = longText.c_str();
+  s = std::string(600, 'z').c_str();
   EXPECT_EQ(std::string(s.c_str()), std::string(512, 'z'));
   EXPECT_TRUE(echo.Contains("WARNING: STRING TOO LONG !"));
   const char* held = s.c_str();
@@ -108,12 +102,10 @@ TEST(Echo, RingWrapsAfter1024LinesAndTheViewStopsAtTheSeam) {
 
 TEST(EchoView, StepsStopAtTheEdgesOfWhatWasWrittenAndTheThumbShortOfZero) {
   EchoCapture echo;
-  for (int i = 0; i < 3; ++i) EchoPrint("l%d", i);
-  EchoView.TopIndex = 0;
-  EXPECT_FALSE(EchoLineUp());  // slot 1023 never written
-  EXPECT_TRUE(EchoLineDown());
-  EXPECT_TRUE(EchoLineDown());
-  EXPECT_FALSE(EchoLineDown());  // slot 3 is empty
+  for (int i = 0; i < 3; ++i) EchoPrint("l%d", i);  // the view as reset: top at slot 0
+  // Not up onto slot 1023, never written; down twice, not onto slot 3, empty.
+  EXPECT_EQ((std::vector<bool>{EchoLineUp(), EchoLineDown(), EchoLineDown(), EchoLineDown()}),
+            (std::vector<bool>{false, true, true, false}));
   EXPECT_EQ(EchoView.TopIndex, 2);
   EchoView.VisibleLines = 1;
   EchoView.VScrollPos = 2;
@@ -133,9 +125,7 @@ TEST(EchoView, StepsStopAtTheEdgesOfWhatWasWrittenAndTheThumbShortOfZero) {
   EXPECT_EQ(EchoVScroll(5, 0).position, 0);
   EXPECT_EQ(EchoView.TopIndex, 1);  // the step onto position 0 is not taken
 
-  EchoView.VisibleColumns = 12;
-  EchoView.FirstColumn = 0;
-  EchoView.HScrollPos = 0;
+  EchoView.VisibleColumns = 12;  // first column 0, as reset
   EXPECT_FALSE(EchoHScroll(0, 0).changed);  // left of the first column
   EXPECT_EQ(EchoHScroll(3, 0).position, 500);  // page right
   EXPECT_EQ(EchoView.FirstColumn, 500);
@@ -162,9 +152,7 @@ TEST(LibraryStartup, ShutdownWritesItsTwoLinesLastAndTheEchoFollowsItsSetting) {
   LibShutdown();
   registry.Setting("echo", 1u);
   ASSERT_EQ(LibStartup(), 1);
-  if (EchoReachesStderr()) {  // a window would need a display
-    EXPECT_NE(EchoWnd.load(), nullptr);
-  }
+  EXPECT_TRUE(!EchoReachesStderr() || EchoWnd.load() != nullptr);  // a window would need a display
 
   EXPECT_NE(TaskTlsIndex, kOsTlsInvalid);
   EchoDestroy();
@@ -172,12 +160,8 @@ TEST(LibraryStartup, ShutdownWritesItsTwoLinesLastAndTheEchoFollowsItsSetting) {
 }
 
 TEST(AssertDeathTest, ShowsTheTextAndEndsTheProcessWithCodeZero) {
-  EXPECT_EXIT(
-      {
-        EchoToStderrInThisProcess();
-        TVN_ASSERT_FAIL("FALSE", "tvnLib/test.cpp", 42);
-      },
-      testing::ExitedWithCode(0), OnStderr("Assertion failed: FALSE,\nFile: tvnLib/test.cpp\nLine: 42\n"));
+  EXPECT_EXIT((EchoToStderrInThisProcess(), TVN_ASSERT_FAIL("FALSE", "tvnLib/test.cpp", 42)),
+              testing::ExitedWithCode(0), OnStderr("Assertion failed: FALSE,\nFile: tvnLib/test.cpp\nLine: 42\n"));
   EXPECT_EXIT(TVN_ASSERT(1 == 2, "1==2", "x", 1), testing::ExitedWithCode(0), "");
 }
 

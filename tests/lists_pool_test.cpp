@@ -34,66 +34,42 @@ std::vector<int> ReverseOrder(const FLIST& list) {
   return values;
 }
 
-TEST(Flist, PrependAndAppendOrderAndLinksAgree) {
-  Node n1(1), n2(2), n3(3);
-  FLIST prepended;
-  prepended.Prepend(&n1);
-  prepended.Prepend(&n2);
-  prepended.Prepend(&n3);
-  EXPECT_EQ(Order(prepended), (std::vector<int>{3, 2, 1}));
-  EXPECT_EQ(ReverseOrder(prepended), Order(prepended));
-  EXPECT_EQ(prepended.m_count, 3);
-
-  FLIST appended;  // takes the nodes over: they move between lists
-  appended.Append(&n1);
-  appended.Append(&n2);
-  appended.Append(&n3);
-  EXPECT_EQ(Order(appended), (std::vector<int>{1, 2, 3}));
-  EXPECT_EQ(prepended.m_count, 0);
-  EXPECT_EQ(prepended.m_first, nullptr);
-  EXPECT_EQ(prepended.m_last, nullptr);
-  appended.Remove(&n1);
-  appended.Remove(&n2);
-  appended.Remove(&n3);
-}
-
-TEST(Flist, MovingANodeClosesTheGapInItsOldList) {
+TEST(Flist, InsertKeepsOrderAndLinksAgreeAndMovesANodeOutOfItsOldList) {
+  FLIST one, two;  // before the nodes, which leave them as they go
   Node a(1), b(2), c(3), x(9);
-  FLIST from, to;
-  from.Append(&a);
-  from.Append(&b);
-  from.Append(&c);
-  to.Append(&x);
-  EXPECT_EQ(to.Insert(&b, &x), 1);
-  EXPECT_EQ(Order(from), (std::vector<int>{1, 3}));
-  EXPECT_EQ(ReverseOrder(from), (std::vector<int>{1, 3}));
-  EXPECT_EQ(Order(to), (std::vector<int>{2, 9}));
-  EXPECT_EQ(b.m_list, &to);
-  EXPECT_EQ(from.m_count, 2);
+  for (Node* n : {&a, &b, &c}) one.Prepend(n);
+  EXPECT_EQ(Order(one), (std::vector<int>{3, 2, 1}));
+  EXPECT_EQ(ReverseOrder(one), Order(one));
+  EXPECT_EQ(one.m_count, 3);
+  for (Node* n : {&a, &b, &c}) two.Append(n);  // taken over
+  EXPECT_EQ(Order(two), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(one.m_count, 0);
+  EXPECT_EQ(one.m_first, nullptr);
+  EXPECT_EQ(one.m_last, nullptr);
+
+  one.Append(&x);
+  EXPECT_EQ(one.Insert(&b, &x), 1);
+  EXPECT_EQ(Order(two), (std::vector<int>{1, 3}));
+  EXPECT_EQ(ReverseOrder(two), (std::vector<int>{1, 3}));
+  EXPECT_EQ(Order(one), (std::vector<int>{2, 9}));
+  EXPECT_EQ(b.m_list, &one);
+  EXPECT_EQ(two.m_count, 2);
   // Within one list: before itself changes nothing, elsewhere moves it.
-  EXPECT_EQ(to.Insert(&b, &b), 1);
-  EXPECT_EQ(Order(to), (std::vector<int>{2, 9}));
-  EXPECT_EQ(to.Insert(&b, nullptr), 1);
-  EXPECT_EQ(Order(to), (std::vector<int>{9, 2}));
-  EXPECT_EQ(to.m_count, 2);
+  EXPECT_EQ(one.Insert(&b, &b), 1);
+  EXPECT_EQ(Order(one), (std::vector<int>{2, 9}));
+  EXPECT_EQ(one.Insert(&b, nullptr), 1);
+  EXPECT_EQ(Order(one), (std::vector<int>{9, 2}));
+  EXPECT_EQ(one.m_count, 2);
   // Nodes of another list, and null, are refused.
-  EXPECT_EQ(to.Remove(&a), 0);
-  EXPECT_EQ(to.Delete(&a), 0);
-  EXPECT_EQ(to.Remove(nullptr), 0);
-  EXPECT_EQ(to.Insert(nullptr, nullptr), 0);
-  from.Remove(&a);
-  from.Remove(&c);
-  to.Remove(&b);
-  to.Remove(&x);
+  EXPECT_EQ((std::vector<int>{one.Remove(&a), one.Delete(&a), one.Remove(nullptr), one.Insert(nullptr, nullptr)}),
+            std::vector<int>(4, 0));
 }
 
 TEST(Flist, DestroyedNodeLeavesItsListAndDeleteAllGoesFromTheLast) {
   std::vector<int> destroyed;
   FLIST list;
-  list.Append(new Node(1, &destroyed));
   Node* middle = new Node(2, &destroyed);
-  list.Append(middle);
-  list.Append(new Node(3, &destroyed));
+  for (Node* n : {new Node(1, &destroyed), middle, new Node(3, &destroyed)}) list.Append(n);
   delete middle;
   EXPECT_EQ(Order(list), (std::vector<int>{1, 3}));
   EXPECT_EQ(list.m_count, 2);
@@ -120,6 +96,13 @@ TEST(Flist, PtrListGivesItsOwnerOnlyWhileTheNodeIsIn) {
   EXPECT_EQ(node.m_owner, nullptr);
 }
 
+// A death test's statement: the echo on standard error, then `body`.
+template <typename Body>
+void InDeathTest(Body body) {
+  EchoToStderrInThisProcess();
+  body();
+}
+
 constexpr int32_t kBlock = 100;
 constexpr int32_t kPerPart = 1024;
 
@@ -132,8 +115,7 @@ TEST(DynamicPool, BlocksComeInAddressOrderReusedLastFirstAndPartsComeAndGo) {
   EXPECT_EQ(blocks[1], blocks[0] + pool.SlotSize());
   EXPECT_EQ(reinterpret_cast<uintptr_t>(blocks[0]) % alignof(void*), 0u);
   EXPECT_TRUE(sizeof(void*) != 4 || RrPacketPool().SlotSize() == 1488);  // the product's packets
-  pool.Free(blocks[1]);
-  pool.Free(blocks[3]);
+  for (int i : {1, 3}) pool.Free(blocks[i]);
   EXPECT_EQ(pool.Alloc(), blocks[3]);  // the last freed comes back first
   EXPECT_EQ(part->NthUsed(0), blocks[0] - DYNAMIC_POOL::kLinkSize);  // slots in use, in address order
   EXPECT_EQ(part->NthUsed(1), blocks[2] - DYNAMIC_POOL::kLinkSize);
@@ -152,7 +134,7 @@ TEST(DynamicPool, BlocksComeInAddressOrderReusedLastFirstAndPartsComeAndGo) {
 TEST(DynamicPool, ManyThreadsAllocateAndFreeWithoutLosingABlock) {
   DYNAMIC_POOL pool(kBlock, 16, "TEST");
   std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
+  for (int t = 0; t < 4; ++t)
     threads.emplace_back([&pool, t] {
       std::vector<uint8_t*> mine;
       for (int round = 0; round < 2000; ++round) {
@@ -167,63 +149,37 @@ TEST(DynamicPool, ManyThreadsAllocateAndFreeWithoutLosingABlock) {
       }
       for (uint8_t* b : mine) pool.Free(b);
     });
-  }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(pool.PartCount(), 1);
 }
 
-using DynamicPoolDeathTest = testing::Test;
-
-TEST_F(DynamicPoolDeathTest, FreeingNullOrAForeignBlockEndsTheProcess) {
-  EXPECT_EXIT(
-      {
-        EchoToStderrInThisProcess();
-        DYNAMIC_POOL pool(kBlock, 4, "TEST");
-        pool.Free(nullptr);
-      },
-      testing::ExitedWithCode(0), OnStderr("Assertion failed: 0,\nFile: tvnLib/dynamic_pool.cpp\nLine: 57"));
-  EXPECT_EXIT(
-      {
-        EchoToStderrInThisProcess();
-        DYNAMIC_POOL a(kBlock, 4, "A");
-        DYNAMIC_POOL b(kBlock, 4, "B");
-        void* block = a.Alloc();
-        b.Free(block);
-      },
-      testing::ExitedWithCode(0), OnStderr("Assertion failed: 0,\nFile: tvnLib/dynamic_pool.cpp\nLine: 57"));
-}
-
-TEST_F(DynamicPoolDeathTest, DestroyingAPoolWithBlocksInUseReportsThemInAddressOrder) {
-  EXPECT_EXIT(
-      {
-        EchoToStderrInThisProcess();
-        auto* pool = new DYNAMIC_POOL(kBlock, 8, "TEST");
-        pool->Alloc();
-        pool->Alloc();
-        pool->Alloc();
-        delete pool;
-      },
-      testing::ExitedWithCode(0),
-      OnStderr("DYNAMIC_POOL NOT EMPTY !!!!\n.*IN USE: \\w+\n.*IN USE: \\w+\n.*IN USE: \\w+\n.*"
-               "Assertion failed: 0,\nFile: tvnLib/dynamic_pool.cpp\nLine: 113"));
+TEST(DynamicPoolDeathTest, FreeingNullOrAForeignBlockOrDestroyingAPoolInUseEndsTheProcess) {
+  for (bool foreign : {false, true})
+    EXPECT_EXIT(InDeathTest([&] {
+                  DYNAMIC_POOL a(kBlock, 4, "A"), b(kBlock, 4, "B");
+                  b.Free(foreign ? a.Alloc() : nullptr);
+                }),
+                testing::ExitedWithCode(0), OnStderr("Assertion failed: 0,\nFile: tvnLib/dynamic_pool.cpp\nLine: 57"))
+        << (foreign ? "a foreign block" : "null");
+  EXPECT_EXIT(InDeathTest([] {
+                auto* pool = new DYNAMIC_POOL(kBlock, 8, "TEST");
+                for (int i = 0; i < 3; ++i) pool->Alloc();
+                delete pool;
+              }),
+              testing::ExitedWithCode(0),
+              OnStderr("DYNAMIC_POOL NOT EMPTY !!!!\n.*IN USE: \\w+\n.*IN USE: \\w+\n.*IN USE: \\w+\n.*"
+                       "Assertion failed: 0,\nFile: tvnLib/dynamic_pool.cpp\nLine: 113"));
 }
 
 TEST(Bitfield, RoundsUpToWholeWordsAndAssertsBeyond) {
   BITFIELD bits(33);
   EXPECT_EQ(bits.m_words, 2);
   EXPECT_EQ(bits.max_bits, 64);
-  bits.SetBit(0);
-  bits.SetBit(63);
-  EXPECT_EQ(bits.TestBit(0), 1);
-  EXPECT_EQ(bits.TestBit(1), 0);
-  EXPECT_EQ(bits.TestBit(63), 1);
+  for (int bit : {0, 63}) bits.SetBit(bit);
+  EXPECT_EQ((std::vector<int>{bits.TestBit(0), bits.TestBit(1), bits.TestBit(63)}), (std::vector<int>{1, 0, 1}));
   EXPECT_EQ(bits.m_bits[1], 0x80000000u);
-  EXPECT_EXIT(
-      {
-        EchoToStderrInThisProcess();
-        bits.SetBit(64);
-      },
-      testing::ExitedWithCode(0), OnStderr("bit<max_bits,\nFile: tvnLib/bitfield.cpp\nLine: 275"));
+  EXPECT_EXIT(InDeathTest([&] { bits.SetBit(64); }), testing::ExitedWithCode(0),
+              OnStderr("bit<max_bits,\nFile: tvnLib/bitfield.cpp\nLine: 275"));
 }
 
 }  // namespace

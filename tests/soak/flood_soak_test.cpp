@@ -2,6 +2,8 @@
 // thousand at the control port, of every kind of wrong, then valid DMX.
 // Nothing crashes, memory stays flat, every datagram that reaches the
 // driver is counted by what became of it, and the levels are right after.
+#include <iostream>
+
 #include "dmx_net/COMMON/rr_packet.h"
 #include "soak/soak_support.h"
 #include "tools/dmx_encode.h"
@@ -25,85 +27,79 @@ void PutLe32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-void DmxHeader(std::vector<uint8_t>& d, uint32_t type, uint32_t version, size_t payloadLength) {
+// `d` under a DMX header of `type` and `version` whose payload length says
+// `extra` bytes more than there are.
+std::vector<uint8_t> WithHeader(std::vector<uint8_t> d, uint32_t type, uint32_t version = kRrVersion,
+                                size_t extra = 0) {
+  const size_t payloadLength = d.size() - kRrHeaderSize + extra;
   d[8] = static_cast<uint8_t>(payloadLength);
   d[9] = static_cast<uint8_t>(payloadLength >> 8);
   PutLe32(d.data() + 12, type | version << 26);
-}
-
-// One hostile DMX datagram of the given kind.
-Datagram DmxDatagram(std::mt19937& random, Kind kind) {
-  Datagram d{kind, {}};
-  switch (kind) {
-    case Garbage:  // random bytes of a version other than 7
-      d.bytes = RandomBytes(random, 1 + random() % kRrMaxDatagram);
-      if (d.bytes.size() >= 16) d.bytes[15] = static_cast<uint8_t>((d.bytes[15] & 0x03) | 0x08 << 2);
-      break;
-    case BadBody:  // a header the receiver accepts over a random payload
-      d.bytes = RandomBytes(random, 60 + random() % (kRrMaxDatagram - 59));
-      DmxHeader(d.bytes, DMX_DATA_NEW, kRrVersion, d.bytes.size() - kRrHeaderSize);
-      break;
-    case BadHeader: {  // a valid payload under a header that fails the rule in one way
-      std::vector<uint8_t> levels = RandomBytes(random, 512);
-      UniverseBlock block{static_cast<int>(random() % 64), {}};
-      AppendLevelRecord(block.records, levels.data(), nullptr);
-      d.bytes = BuildDmxDatagram({block});
-      const size_t payload = d.bytes.size() - kRrHeaderSize;
-      switch (random() % 4) {
-        case 0: DmxHeader(d.bytes, 23, kRrVersion, payload); break;
-        case 1: DmxHeader(d.bytes, DMX_DATA_NEW | 0x20, kRrVersion, payload); break;
-        case 2: DmxHeader(d.bytes, DMX_DATA_NEW, 6, payload); break;
-        default: DmxHeader(d.bytes, DMX_DATA_NEW, kRrVersion, payload + 1 + random() % 100); break;
-      }
-      break;
-    }
-    case Oversize:  // longer than any datagram the receiver takes
-      d.bytes = RandomBytes(random, kRrMaxDatagram + 1 + random() % 6000);
-      DmxHeader(d.bytes, DMX_DATA_NEW, kRrVersion, d.bytes.size() - kRrHeaderSize);
-      break;
-    default: {  // valid levels for another console
-      std::vector<uint8_t> levels(512, 0xEE);
-      UniverseBlock block{static_cast<int>(random() % 64), {}};
-      AppendLevelRecord(block.records, levels.data(), nullptr);
-      d.bytes = BuildDmxDatagram({block});
-      break;
-    }
-  }
   return d;
 }
 
-// One hostile control datagram of the given kind.
-Datagram ControlDatagram(std::mt19937& random, Kind kind) {
-  Datagram d{kind, {}};
+// Levels for one universe, chosen at random.
+std::vector<uint8_t> LevelsDatagram(std::mt19937& random, const std::vector<uint8_t>& levels) {
+  UniverseBlock block{static_cast<int>(random() % 64), {}};
+  AppendLevelRecord(block.records, levels.data(), nullptr);
+  return BuildDmxDatagram({block});
+}
+
+// One hostile DMX datagram, of a kind chosen at random.
+Datagram DmxDatagram(std::mt19937& random) {
+  const uint32_t r = random() % 100;
+  const Kind kind = r < 25 ? Garbage : r < 50 ? BadBody : r < 65 ? BadHeader : r < 75 ? Oversize : OtherGroup;
   switch (kind) {
-    case Garbage:   // random bytes without the signature
-    case Oversize:  // the same, longer than a control packet
-      d.bytes = RandomBytes(random, kind == Garbage ? 1 + random() % kPdPacketSize
-                                                    : kPdPacketSize + 1 + random() % 3000);
-      if (d.bytes.size() >= 16) PutLe32(d.bytes.data() + 12, kPdSignature + 1 + random() % 1000);
-      break;
-    case OtherGroup: {  // acceptances and shutdowns for another console
-      const PD_PACKET packet(random() % 2 == 0 ? PD_ACCEPT : PD_SHUTDOWN);
-      d.bytes.assign(reinterpret_cast<const uint8_t*>(&packet), reinterpret_cast<const uint8_t*>(&packet) + kPdPacketSize);
-      break;
+    case Garbage: {  // random bytes of a version other than 7
+      std::vector<uint8_t> d = RandomBytes(random, 1 + random() % kRrMaxDatagram);
+      if (d.size() >= 16) d[15] = static_cast<uint8_t>((d[15] & 0x03) | 0x08 << 2);
+      return {kind, d};
     }
+    case BadBody:  // a header the receiver accepts over a random payload
+      return {kind, WithHeader(RandomBytes(random, 60 + random() % (kRrMaxDatagram - 59)), DMX_DATA_NEW)};
+    case BadHeader: {  // a valid payload under a header that fails the rule in one way
+      const std::vector<uint8_t> d = LevelsDatagram(random, RandomBytes(random, 512));
+      switch (random() % 4) {
+        case 0: return {kind, WithHeader(d, 23)};
+        case 1: return {kind, WithHeader(d, DMX_DATA_NEW | 0x20)};
+        case 2: return {kind, WithHeader(d, DMX_DATA_NEW, 6)};
+        default: return {kind, WithHeader(d, DMX_DATA_NEW, kRrVersion, 1 + random() % 100)};
+      }
+    }
+    case Oversize:  // longer than any datagram the receiver takes
+      return {kind, WithHeader(RandomBytes(random, kRrMaxDatagram + 1 + random() % 6000), DMX_DATA_NEW)};
+    default:  // valid levels for another console
+      return {kind, LevelsDatagram(random, std::vector<uint8_t>(512, 0xEE))};
+  }
+}
+
+std::vector<uint8_t> Bytes(const PD_PACKET& packet) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(&packet);
+  return std::vector<uint8_t>(p, p + kPdPacketSize);
+}
+
+// One hostile control datagram, of a kind chosen at random.
+Datagram ControlDatagram(std::mt19937& random) {
+  const uint32_t r = random() % 100;
+  const Kind kind = r < 30 ? Garbage : r < 60 ? BadBody : r < 75 ? Oversize : OtherGroup;
+  switch (kind) {
+    case Garbage:     // random bytes without the signature
+    case Oversize: {  // the same, longer than a control packet
+      std::vector<uint8_t> d =
+          RandomBytes(random, kind == Garbage ? 1 + random() % kPdPacketSize : kPdPacketSize + 1 + random() % 3000);
+      if (d.size() >= 16) PutLe32(d.data() + 12, kPdSignature + 1 + random() % 1000);
+      return {kind, d};
+    }
+    case OtherGroup:  // acceptances and shutdowns for another console
+      return {kind, Bytes(PD_PACKET(random() % 2 == 0 ? PD_ACCEPT : PD_SHUTDOWN))};
     default: {  // a good header of a type the driver does not act on, random body
       static const uint32_t types[] = {0, PD_HEARTBEAT, PD_MIDI_AUTOFOCUS, PD_BLIND_AF_DMX, PD_BLIND_AF_SELECTION, 7, 99};
       PD_PACKET packet(types[random() % 7]);
       const std::vector<uint8_t> body = RandomBytes(random, 512);
       std::memcpy(packet.Items, body.data(), body.size());
-      d.kind = BadBody;
-      d.bytes.assign(reinterpret_cast<const uint8_t*>(&packet), reinterpret_cast<const uint8_t*>(&packet) + kPdPacketSize);
-      break;
+      return {BadBody, Bytes(packet)};
     }
   }
-  return d;
-}
-
-Kind PickKind(std::mt19937& random, bool control) {
-  const uint32_t r = random() % 100;
-  if (control) return r < 30 ? Garbage : r < 60 ? BadBody : r < 75 ? Oversize : OtherGroup;
-  return r < 25 ? Garbage : r < 50 ? BadBody : r < 65 ? BadHeader : r < 75 ? Oversize : OtherGroup;
 }
 
 class Flood : public Session {
@@ -114,9 +110,8 @@ class Flood : public Session {
     // The test is the console: it accepts until the driver connects.
     std::atomic<bool> connected{false};
     std::thread console([&] {
-      const PD_PACKET accept(PD_ACCEPT);
       while (!connected) {
-        sender.Send(kOurControl, ControlPort, reinterpret_cast<const uint8_t*>(&accept), kPdPacketSize);
+        Control(PD_ACCEPT);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
     });
@@ -151,24 +146,30 @@ class Flood : public Session {
     });
   }
 
+  void Control(uint32_t type) {
+    const std::vector<uint8_t> packet = Bytes(PD_PACKET(type));
+    sender.Send(kOurControl, ControlPort, packet.data(), packet.size());
+  }
+
   LoopbackSender sender;
   PORTS* session = nullptr;
   DMX_SNIFFER* sniffer = nullptr;
 };
 
-// Sends `count` datagrams of `make`'s kinds (a deck of 1024, one card
-// renewed every 1024), in batches that the receive buffer holds, each
-// waited for through `arrived`: a datagram that never arrived would show as
-// a shortfall. Returns the datagrams sent of each kind.
-template <typename Make, typename Arrived>
-std::vector<uint64_t> Pour(LoopbackSender& sender, std::mt19937& random, int count, int batch, Make make,
-                           uint32_t ours, uint32_t others, uint16_t port, Arrived arrived) {
+// Sends `count` datagrams made by `make` (a deck of 1024, one card renewed
+// every 1024), in batches that the receive buffer holds, each waited for
+// through `arrived`: a datagram that never arrived would show as a
+// shortfall. Returns the datagrams sent of each kind.
+template <typename Arrived>
+std::vector<uint64_t> Pour(LoopbackSender& sender, std::mt19937& random, int count, int batch,
+                           Datagram (*make)(std::mt19937&), uint32_t ours, uint32_t others, uint16_t port,
+                           Arrived arrived) {
   std::vector<Datagram> deck;
-  for (int i = 0; i < 1024; ++i) deck.push_back(make());
+  for (int i = 0; i < 1024; ++i) deck.push_back(make(random));
   std::vector<uint64_t> sent(kKinds, 0);
   const uint64_t before = arrived();
   for (int i = 0; i < count; ++i) {
-    if (i % 1024 == 1023) deck[random() % deck.size()] = make();
+    if (i % 1024 == 1023) deck[random() % deck.size()] = make(random);
     const Datagram& d = deck[static_cast<size_t>(i) % deck.size()];
     EXPECT_TRUE(sender.Send(d.kind == OtherGroup ? others : ours, port, d.bytes.data(), d.bytes.size()));
     ++sent[d.kind];
@@ -191,9 +192,8 @@ TEST_F(Flood, AMillionHostileDatagramsAreCountedByReasonAndLeaveTheLevelsRight) 
   const uint32_t decodedBefore = dmx.m_decoded.load();
   auto arrived = [&] { return dmx.m_received.load() - dmx.Dropped(DmxDrop::OtherGroup); };
   const auto dmxStart = Clock::now();
-  const std::vector<uint64_t> sent = Pour(
-      sender, random, Scaled(1000000, 10000), 256, [&] { return DmxDatagram(random, PickKind(random, false)); },
-      kOurDmx, kOtherDmx, DmxPort, arrived);
+  const std::vector<uint64_t> sent =
+      Pour(sender, random, Scaled(1000000, 10000), 256, DmxDatagram, kOurDmx, kOtherDmx, DmxPort, arrived);
   const int64_t dmxMs = MsSince(dmxStart);
   EXPECT_EQ(dmx.Dropped(DmxDrop::NotDmxDataNew), sent[Garbage] + sent[BadHeader]);
   EXPECT_EQ(dmx.Dropped(DmxDrop::Oversize), sent[Oversize]);
@@ -210,10 +210,9 @@ TEST_F(Flood, AMillionHostileDatagramsAreCountedByReasonAndLeaveTheLevelsRight) 
   const auto drops = [&](ControlDrop reason) { return session->ControlDrops(reason); };
   const uint32_t signatureBefore = drops(ControlDrop::Signature), otherTypeBefore = drops(ControlDrop::OtherType);
   const auto controlStart = Clock::now();
-  const std::vector<uint64_t> controlSent = Pour(
-      sender, random, Scaled(100000, 2000), 64, [&] { return ControlDatagram(random, PickKind(random, true)); },
-      kOurControl, kOtherControl, ControlPort,
-      [&] { return drops(ControlDrop::Signature) + drops(ControlDrop::OtherType); });
+  const std::vector<uint64_t> controlSent =
+      Pour(sender, random, Scaled(100000, 2000), 64, ControlDatagram, kOurControl, kOtherControl, ControlPort,
+           [&] { return drops(ControlDrop::Signature) + drops(ControlDrop::OtherType); });
   const int64_t controlMs = MsSince(controlStart);
   const uint64_t unsignedSent = controlSent[Garbage] + controlSent[Oversize];
   EXPECT_TRUE(Reaches([&] { return drops(ControlDrop::Signature) - signatureBefore; }, unsignedSent));
@@ -230,17 +229,14 @@ TEST_F(Flood, AMillionHostileDatagramsAreCountedByReasonAndLeaveTheLevelsRight) 
   EXPECT_TRUE(ValidLevelsArrive(2));
   const int64_t rssAfter = ResidentBytes();
   EXPECT_TRUE(!MemoryIsTheDrivers() || rssAfter - rssBefore < kFlatRssBytes) << rssAfter - rssBefore;
-  std::printf("flood: DMX in %lld ms (not DMX_DATA_NEW %u, malformed %u, oversize %u, other group %llu); control in "
-              "%lld ms (signature %llu, other type %llu); RSS %lld -> %lld KiB\n",
-              static_cast<long long>(dmxMs), dmx.Dropped(DmxDrop::NotDmxDataNew), dmx.Dropped(DmxDrop::Malformed),
-              dmx.Dropped(DmxDrop::Oversize), static_cast<unsigned long long>(others), static_cast<long long>(controlMs),
-              static_cast<unsigned long long>(unsignedSent), static_cast<unsigned long long>(otherTypes),
-              static_cast<long long>(rssBefore / 1024), static_cast<long long>(rssAfter / 1024));
+  std::cout << "flood: DMX in " << dmxMs << " ms (not DMX_DATA_NEW " << dmx.Dropped(DmxDrop::NotDmxDataNew)
+            << ", malformed " << dmx.Dropped(DmxDrop::Malformed) << ", oversize " << dmx.Dropped(DmxDrop::Oversize)
+            << ", other group " << others << "); control in " << controlMs << " ms (signature " << unsignedSent
+            << ", other type " << otherTypes << "); RSS " << rssBefore / 1024 << " -> " << rssAfter / 1024 << " KiB\n";
 
   // The control dialogue still works.
   for (uint32_t type : {PD_SHUTDOWN, PD_ACCEPT}) {
-    const PD_PACKET packet(type);
-    sender.Send(kOurControl, ControlPort, reinterpret_cast<const uint8_t*>(&packet), kPdPacketSize);
+    Control(type);
     EXPECT_TRUE(Eventually([&] { return session->HasSniffer() == (type == PD_ACCEPT); }));
   }
   EXPECT_TRUE(ValidLevelsArrive(3));
