@@ -41,21 +41,22 @@ int Storm(ConsoleSimulator& sim, unsigned seed, Clock::time_point until) {
 }
 
 // The host's side: every port of every console read as the host reads it,
-// autofocus now and then, and the longest time the calls for one port, or
-// one autofocus, took.
+// autofocus now and then, and the longest time one call (or one autofocus)
+// took.
 class PollingHost {
  public:
   void Round(int round) {
     for (uint16_t h = 1; h <= kConsoles; ++h) {
-      for (int port = 0; port < 64; ++port)
-        Timed([&] {
-          GetNumChannels(h, port);
-          if (LockPortBuffer(h, port) != 0) return;
-          uint8_t* buffer = nullptr;
-          if (GetPortBuffer(h, port, &buffer) == 512 && buffer != nullptr)
-            for (int c = 0; c < 512; ++c) m_sum += buffer[c];
-          UnlockPortBuffer(h, port);
-        });
+      for (int port = 0; port < 64; ++port) {
+        Timed([&] { GetNumChannels(h, port); });
+        int locked = -1;
+        Timed([&] { locked = LockPortBuffer(h, port); });
+        if (locked != 0) continue;
+        uint8_t* buffer = nullptr;
+        if (GetPortBuffer(h, port, &buffer) == 512 && buffer != nullptr)
+          for (int c = 0; c < 512; ++c) m_sum += buffer[c];
+        Timed([&] { UnlockPortBuffer(h, port); });
+      }
       if (round % 8 == 0) Timed([&] { Autofocus(h); });
     }
   }
