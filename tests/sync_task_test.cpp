@@ -43,8 +43,7 @@ TEST(Event, ManualResetReleasesEveryWaiterStaysSetAndTimedWaitsTimeOut) {
   EXPECT_EQ(released, 4);
   EXPECT_EQ(event.Wait(0), 1);  // a successful wait does not reset it
   event.Reset();
-  EXPECT_EQ(event.IsSet(), 0);
-  EXPECT_EQ(event.Release(), 1);
+  EXPECT_EQ((Ints{event.IsSet(), event.Release()}), (Ints{0, 1}));  // an event's release does nothing
   EXPECT_GE(MsTaken([&] { EXPECT_EQ(event.Wait(100), 0); }), 90);
   SYNCOBJECT none;  // without a handle: fails at once
   EXPECT_EQ((Ints{none.Wait(-1), none.Release()}), (Ints{0, 0}));
@@ -67,9 +66,8 @@ TEST(CriticalSection, NestsOnOneThreadExcludesOthersAndIsFreedWhenItsHolderIsEnd
   EXPECT_EQ(lock.Depth(), 0);
   // A holder that runs no more: its locks go to the next thread.
   std::thread([&] { lock.Lock(); }).join();
-  EXPECT_FALSE(lock.TryLockFor(20));
-  EXPECT_EQ(CCRITICAL_SECTION::ReleaseAllOf(lock.Owner()), 1);
-  EXPECT_TRUE(lock.TryLockFor(0));
+  EXPECT_EQ((Ints{lock.TryLockFor(20), CCRITICAL_SECTION::ReleaseAllOf(lock.Owner()), lock.TryLockFor(0)}),
+            (Ints{0, 1, 1}));
   lock.Unlock();
 }
 
@@ -115,9 +113,7 @@ class TestTask : public CTASK {
   bool stuckInExit = false;
   UDPSOCKET* socket = nullptr;
   std::function<void()> body;  // run first in Run, when set
-  std::atomic<bool> initEntered{false};
-  std::atomic<bool> ran{false};
-  std::atomic<bool> exited{false};
+  std::atomic<bool> initEntered{false}, ran{false}, exited{false};
 };
 
 // What a task's owner sees of it: its state, its identifier and its ended event.
@@ -285,10 +281,8 @@ TEST(Task, TheListOfAllTasksLivesFromTheFirstTaskToTheLastOnEveryThread) {
   a.reset();
   EXPECT_EQ(pAllTasks, nullptr);
   std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([] {
-      for (int i = 0; i < 20; ++i) TestTask("CHURN").Start(0);  // and stopped as it goes
-    });
+  // Each task started, then stopped and destroyed as its statement ends.
+  for (int t = 0; t < 4; ++t) threads.emplace_back([] { for (int i = 0; i < 20; ++i) TestTask("CHURN").Start(0); });
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(pAllTasks, nullptr);
 }
