@@ -3,8 +3,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/echo_capture.h"
@@ -17,10 +20,14 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Ints = std::vector<int>;
 
-int64_t MsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+// Milliseconds that `f` takes.
+template <typename F>
+int64_t MsTaken(F f) {
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
 TEST(Event, ManualResetReleasesEveryWaiterStaysSetAndTimedWaitsTimeOut) {
@@ -35,23 +42,16 @@ TEST(Event, ManualResetReleasesEveryWaiterStaysSetAndTimedWaitsTimeOut) {
   for (std::thread& t : waiters) t.join();
   EXPECT_EQ(released, 4);
   EXPECT_EQ(event.Wait(0), 1);  // a successful wait does not reset it
-  event.Set();
   event.Reset();
-  EXPECT_EQ(event.IsSet(), 0);
-  EXPECT_EQ(event.Release(), 1);
-  const auto start = Clock::now();
-  EXPECT_EQ(event.Wait(100), 0);
-  EXPECT_GE(MsSince(start), 90);
+  EXPECT_EQ((Ints{event.IsSet(), event.Release()}), (Ints{0, 1}));  // an event's release does nothing
+  EXPECT_GE(MsTaken([&] { EXPECT_EQ(event.Wait(100), 0); }), 90);
   SYNCOBJECT none;  // without a handle: fails at once
-  EXPECT_EQ(none.Wait(-1), 0);
-  EXPECT_EQ(none.Release(), 0);
+  EXPECT_EQ((Ints{none.Wait(-1), none.Release()}), (Ints{0, 0}));
 }
 
 TEST(CriticalSection, NestsOnOneThreadExcludesOthersAndIsFreedWhenItsHolderIsEnded) {
   RESOURCE lock;
-  EXPECT_EQ(lock.Lock("test", -1), 1);
-  EXPECT_EQ(lock.Lock(nullptr, -1), 1);
-  EXPECT_EQ(lock.Depth(), 2);
+  EXPECT_EQ((Ints{lock.Lock("test", -1), lock.Lock(nullptr, -1), lock.Depth()}), (Ints{1, 1, 2}));
   std::atomic<bool> entered{false};
   std::thread other([&] {
     RESOURCE_LOCK guard(&lock, "other");
@@ -65,21 +65,16 @@ TEST(CriticalSection, NestsOnOneThreadExcludesOthersAndIsFreedWhenItsHolderIsEnd
   EXPECT_TRUE(entered);
   EXPECT_EQ(lock.Depth(), 0);
   // A holder that runs no more: its locks go to the next thread.
-  uint32_t holder = 0;
-  std::thread([&] {
-    lock.Lock();
-    holder = osCurrentThreadId();
-  }).join();
-  EXPECT_FALSE(lock.TryLockFor(20));
-  EXPECT_EQ(CCRITICAL_SECTION::ReleaseAllOf(holder), 1);
-  EXPECT_TRUE(lock.TryLockFor(0));
+  std::thread([&] { lock.Lock(); }).join();
+  EXPECT_EQ((Ints{lock.TryLockFor(20), CCRITICAL_SECTION::ReleaseAllOf(lock.Owner()), lock.TryLockFor(0)}),
+            (Ints{0, 1, 1}));
   lock.Unlock();
 }
 
 // A task whose hooks tests can steer.
 class TestTask : public CTASK {
  public:
-  explicit TestTask(const char* name = "TESTTASK") : CTASK(name) {}
+  explicit TestTask(const char* name = "TESTTASK", bool quickRun = false) : CTASK(name), quick(quickRun) {}
   ~TestTask() override { Stop(-1, -1); }
 
   void Init() override {
@@ -90,15 +85,14 @@ class TestTask : public CTASK {
   }
   void Run() override {
     ran = true;
+    if (body) body();
     if (runThrows == 1) throw EXCPT_UDP("NO ROUTE %i", 7);
     if (runThrows == 2) throw 42;
     if (quick) return;
-    if (stuck) {
-      for (;;) {  // ignores every stop request, talks and waits all the time
-        EchoPrint("still here");
-        const TVN_TIMEVAL wait{0, 3000};
-        if (socket != nullptr) socket->selectRead(&wait); else taskSleep(1);
-      }
+    while (stuck) {  // ignores every stop request, talks and waits on its socket all the time
+      EchoPrint("still here");
+      const TVN_TIMEVAL wait{0, 3000};
+      socket->selectRead(&wait);
     }
     while (WaitStop(0) == 0) taskSleep(3);
   }
@@ -106,23 +100,26 @@ class TestTask : public CTASK {
     exited = true;
     if (exitThrows == 1) throw EXCPT_UDP("EXIT FAILED");
     if (exitThrows == 2) throw 43;
-    if (stuckInExit)
-      for (;;) taskSleep(1);
+    while (stuckInExit) taskSleep(1);
     CTASK::Exit();
   }
 
   int initDelayMs = 0;
   bool initThrows = false;
-  bool stuck = false;
+  bool stuck = false;  // needs `socket`
   bool quick = false;  // Run returns at once
   int runThrows = 0;   // 1: a network exception, 2: anything else
   int exitThrows = 0;
   bool stuckInExit = false;
-  UDPSOCKET* socket = nullptr;  // the stuck body's socket waits, when set
-  std::atomic<bool> initEntered{false};
-  std::atomic<bool> ran{false};
-  std::atomic<bool> exited{false};
+  UDPSOCKET* socket = nullptr;
+  std::function<void()> body;  // run first in Run, when set
+  std::atomic<bool> initEntered{false}, ran{false}, exited{false};
 };
+
+// What a task's owner sees of it: its state, its identifier and its ended event.
+using Seen = std::tuple<int32_t, TASK_ID, int>;
+Seen SeenOf(const CTASK& task) { return Seen{task.m_state.load(), task.m_tid.load(), task.m_endedEvent.IsSet()}; }
+const Seen kEnded{kTaskEnded, kNoTask, 1};
 
 TEST(Task, StartReturnsOnlyAfterInitAndStopEndsAPollingBody) {
   EchoCapture echo;
@@ -130,66 +127,58 @@ TEST(Task, StartReturnsOnlyAfterInitAndStopEndsAPollingBody) {
   task.Stop(-1, -1);  // never started: at once
   EXPECT_EQ(task.m_state, kTaskInit);
   task.initDelayMs = 150;
-  const auto start = Clock::now();
-  task.Start(0);
-  EXPECT_GE(MsSince(start), 140);
+  EXPECT_GE(MsTaken([&] { task.Start(0); }), 140);
   EXPECT_EQ(task.m_state, kTaskRunning);
+  // A priority is read back as set, applied or not.
   int priority = -1;
-  EXPECT_EQ(task.GetPriority(&priority), 0);
-  EXPECT_EQ(priority, 0);
-  EXPECT_EQ(task.SetPriority(2), 0);  // read back as set, applied or not
-  EXPECT_EQ(task.GetPriority(&priority), 0);
-  EXPECT_EQ(priority, 2);
+  EXPECT_EQ((Ints{task.GetPriority(&priority), priority, task.SetPriority(2), task.GetPriority(&priority), priority}),
+            (Ints{0, 0, 0, 0, 2}));
   task.Start(0);  // refused while running; the thread is left alone
   EXPECT_EQ(task.m_state, kTaskRunning);
 
   task.Stop(-1, -1);
   EXPECT_TRUE(task.exited);
-  EXPECT_EQ(task.m_state, kTaskEnded);
-  EXPECT_EQ(task.m_tid, kNoTask);
-  EXPECT_EQ(task.m_endedEvent.IsSet(), 1);
+  EXPECT_EQ(SeenOf(task), kEnded);
   EXPECT_TRUE(echo.Contains("CTASK TESTTASK Abort OK"));
-  EXPECT_EQ(task.GetPriority(&priority), 0);
-  EXPECT_EQ(priority, 255);
-  EXPECT_EQ(task.SetPriority(1), -1);
-  EXPECT_EQ(task.Resume(), -1);
+  EXPECT_EQ((Ints{task.GetPriority(&priority), priority, task.SetPriority(1), task.Resume()}), (Ints{0, 255, -1, -1}));
 
   task.initDelayMs = 0;
   task.Start(0);  // a task object can be started again
   EXPECT_EQ(task.m_state, kTaskRunning);
   // Stop waits for the task alone: its last lines take nothing Stop holds.
-  const auto stopping = Clock::now();
-  task.Stop(-1, 900);
-  EXPECT_LT(MsSince(stopping), 1000);
+  EXPECT_LT(MsTaken([&] { task.Stop(-1, 900); }), 1000);
   EXPECT_EQ(task.m_state, kTaskEnded);
   EXPECT_FALSE(echo.Contains("KILLED"));
 }
 
-TEST(Task, StartsThatFailOrAreCancelledLeaveAStoppedTaskThatStartsAgain) {
+TEST(Task, StartsThatFailOrAreCancelledLeaveAStoppedTaskThatStartsAgainAndLoseNoStop) {
   EchoCapture echo;
   TestTask task("NOTHREAD");
   osRefuseCreations(1);
   task.Start(0);
   osRefuseCreations(0);
   EXPECT_TRUE(echo.Contains("taskSpawn ERROR: CreateThread, taskname: NOTHREAD"));
-  EXPECT_EQ(task.m_tid, kNoTask);
-  const auto start = Clock::now();
-  task.Stop(-1, -1);
-  EXPECT_LT(MsSince(start), 100);
+  EXPECT_EQ(SeenOf(task), Seen(kTaskInit, kNoTask, 1));
+  EXPECT_LT(MsTaken([&] { task.Stop(-1, -1); }), 100);
   task.Start(0);  // and it can be started once threads can be had again
   EXPECT_EQ(task.m_state, kTaskRunning);
 
-  TestTask slow("SLOWINIT");
-  slow.initDelayMs = 600;
+  // A start cancelled while its thread is past its start's check but not
+  // yet in Init returns at once, and a stop made then is never lost.
+  TestTask late("LATE");
+  FaultArm(FaultPoint::TaskBeforeInit, 600);
   std::thread canceller([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    slow.CancelStart();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    late.CancelStart();
   });
-  const auto cancelled = Clock::now();
-  slow.Start(0);
-  EXPECT_LT(MsSince(cancelled), 450);
+  EXPECT_LT(MsTaken([&] { late.Start(0); }), 450);
   canceller.join();
-  EXPECT_EQ(slow.m_tid, kNoTask);
+  EXPECT_EQ(late.m_tid, kNoTask);
+  // Its thread goes on at 600 ms; a lost stop would have it killed after
+  // Stop's second, and the kill takes five more.
+  EXPECT_LT(MsTaken([&] { late.Stop(300, 300); }), 1000);
+  FaultDisarmAll();
+  EXPECT_FALSE(echo.Contains("KILLED"));
 
   TestTask never("NEVER");
   never.CancelStart();
@@ -202,30 +191,11 @@ TEST(Task, StartsThatFailOrAreCancelledLeaveAStoppedTaskThatStartsAgain) {
   // runs wait there on purpose): they must not look running afterwards.
   for (int i = 0; i < 100; ++i) {
     if (i < 20) FaultArm(FaultPoint::StartBeforeResume, 20); else FaultDisarmAll();
-    TestTask shortOne("SHORT");
-    shortOne.quick = true;
+    TestTask shortOne("SHORT", true);
     shortOne.Start(0);
     ASSERT_EQ(shortOne.m_endedEvent.Wait(2000), 1);
-    EXPECT_EQ(shortOne.m_tid, kNoTask) << "run " << i;
-    EXPECT_EQ(shortOne.m_state, kTaskEnded);
+    EXPECT_EQ(SeenOf(shortOne), kEnded) << "run " << i;
   }
-}
-
-TEST(Task, AStopMadeBeforeTheThreadsInitIsNeverLost) {
-  EchoCapture echo;
-  TestTask task("LATE");
-  FaultArm(FaultPoint::TaskBeforeInit, 300);  // the thread is past its start's check
-  std::thread canceller([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    task.CancelStart();
-  });
-  task.Start(0);
-  canceller.join();
-  const auto start = Clock::now();
-  task.Stop(100, 100);
-  EXPECT_LT(MsSince(start), 1000);
-  FaultDisarmAll();
-  EXPECT_FALSE(echo.Contains("KILLED"));
 }
 
 TEST(Task, ExceptionsOutOfInitRunAndExitAreReportedAndTheThreadEndsInOrder) {
@@ -243,36 +213,37 @@ TEST(Task, ExceptionsOutOfInitRunAndExitAreReportedAndTheThreadEndsInOrder) {
       {"ODDEXIT", false, 0, 2, "CANT EXIT CTASK ODDEXIT CORRECTLY"},
   };
   for (const Case& c : cases) {
-    TestTask task(c.name);
-    task.quick = true;
+    TestTask task(c.name, true);
     task.initThrows = c.init;
     task.runThrows = c.run;
     task.exitThrows = c.exit;
     task.Start(0);
     ASSERT_EQ(task.m_endedEvent.Wait(2000), 1) << c.name;
-    EXPECT_EQ(task.ran.load(), !c.init) << c.name;
-    EXPECT_EQ(task.exited.load(), !c.init) << c.name;  // Exit runs after a failed Run, not after Init
+    // Exit runs after a failed Run; neither runs after a failed Init.
+    EXPECT_EQ((std::vector<bool>{task.ran, task.exited}), std::vector<bool>(2, !c.init)) << c.name;
     const int report = echo.Find(c.line);
     EXPECT_GE(report, 0) << c.line;
     EXPECT_GT(echo.Find(std::string("CTASK ") + c.name + " Abort OK", report), report) << c.name;
   }
 }
 
+// True when a whole echo line, its prefix with the writer's name included,
+// contains `text`.
+bool HasLine(const EchoCapture& echo, const std::string& text) {
+  for (const std::string& line : echo.Lines())
+    if (line.find(text) != std::string::npos) return true;
+  return false;
+}
+
 TEST(Task, TasksThatIgnoreStopAreKilledInEitherPhaseAndLeaveNothingHeld) {
   EchoCapture echo;
-  TestTask exiting("SLOWEXIT");
-  exiting.quick = true;
+  TestTask exiting("SLOWEXIT", true);
   exiting.stuckInExit = true;
   exiting.Start(0);
-  ASSERT_TRUE([&] {
-    for (int i = 0; i < 200 && exiting.m_state != kTaskExiting; ++i) taskSleep(3);
-    return exiting.m_state == kTaskExiting;
-  }());
-  auto start = Clock::now();
-  exiting.Stop(30, 0);
-  EXPECT_GE(MsSince(start), 4900);  // Kill's own grace
-  EXPECT_EQ(exiting.m_state, kTaskEnded);
-  EXPECT_EQ(exiting.m_tid, kNoTask);
+  for (int i = 0; i < 200 && exiting.m_state != kTaskExiting; ++i) taskSleep(3);
+  ASSERT_EQ(exiting.m_state, kTaskExiting);
+  EXPECT_GE(MsTaken([&] { exiting.Stop(30, 0); }), 4900);  // Kill's own grace
+  EXPECT_EQ(SeenOf(exiting), kEnded);
   EXPECT_FALSE(echo.Contains("CTASK SLOWEXIT Abort OK"));
 
   TestTask task("STUCK");
@@ -280,20 +251,17 @@ TEST(Task, TasksThatIgnoreStopAreKilledInEitherPhaseAndLeaveNothingHeld) {
   task.stuck = true;
   task.socket = &socket;
   task.Start(0);
-  start = Clock::now();
-  task.Stop(0, 0);
-  const int64_t took = MsSince(start);
+  const int64_t took = MsTaken([&] { task.Stop(0, 0); });
   EXPECT_GE(took, 4900);
   EXPECT_LT(took, 9000);
-  EXPECT_EQ(task.m_state, kTaskEnded);
+  EXPECT_EQ(SeenOf(task), kEnded);
   EXPECT_FALSE(task.exited);
   // Nothing the killed task held stays held: its socket closes at once,
-  // later lines and tasks go on, and its object starts again.
-  start = Clock::now();
-  socket.Close();
-  EchoPrint("after the kill");
-  EXPECT_LT(MsSince(start), 500);
-  EXPECT_TRUE(echo.Contains("after the kill"));
+  // later lines and tasks go on, and its object starts again. Echo lines
+  // carry their writer's name, cut to four letters.
+  EXPECT_LT(MsTaken([&] { socket.Close(); }) + MsTaken([&] { EchoPrint("after the kill"); }), 500);
+  EXPECT_TRUE(HasLine(echo, " STUC: still here"));
+  EXPECT_TRUE(HasLine(echo, " ????: after the kill"));
   task.stuck = false;
   task.Start(0);
   EXPECT_EQ(task.m_state, kTaskRunning);
@@ -303,98 +271,55 @@ TEST(Task, TasksThatIgnoreStopAreKilledInEitherPhaseAndLeaveNothingHeld) {
 
 TEST(Task, TheListOfAllTasksLivesFromTheFirstTaskToTheLastOnEveryThread) {
   ASSERT_EQ(pAllTasks, nullptr);
-  {
-    TestTask a("A");
-    ASSERT_NE(pAllTasks, nullptr);
-    EXPECT_EQ(a.m_node.m_owner, pAllTasks);
-    {
-      TestTask b("B");
-      EXPECT_EQ(pAllTasks->m_list.m_count, 2);
-    }
-    EXPECT_EQ(pAllTasks->m_list.m_count, 1);
-  }
+  auto a = std::make_unique<TestTask>("A");
+  ASSERT_NE(pAllTasks, nullptr);
+  EXPECT_EQ(a->m_node.m_owner, pAllTasks);
+  auto b = std::make_unique<TestTask>("B");
+  EXPECT_EQ(pAllTasks->m_list.m_count, 2);
+  b.reset();
+  EXPECT_EQ(pAllTasks->m_list.m_count, 1);
+  a.reset();
   EXPECT_EQ(pAllTasks, nullptr);
   std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([] {
-      for (int i = 0; i < 20; ++i) {
-        TestTask task("CHURN");
-        task.Start(0);
-        task.Stop(-1, -1);
-      }
-    });
-  }
+  // Each task started, then stopped and destroyed as its statement ends.
+  for (int t = 0; t < 4; ++t) threads.emplace_back([] { for (int i = 0; i < 20; ++i) TestTask("CHURN").Start(0); });
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(pAllTasks, nullptr);
 }
 
-TEST(Task, EchoLinesCarryTheTaskName) {
-  EchoCapture echo;
-  class Printer : public CTASK {
-   public:
-    Printer() : CTASK("SNIFFER") {}
-    ~Printer() override { Stop(-1, -1); }
-    void Run() override { EchoPrint("from the task"); }
-  } printer;
-  printer.Start(0);
-  printer.Stop(-1, -1);
-  EchoPrint("from the test");
-  const std::vector<std::string> lines = echo.Lines();
-  const auto has = [&](const char* text) {
-    for (const std::string& line : lines)
-      if (line.find(text) != std::string::npos) return true;
-    return false;
+// In a child process whose echo reaches standard error: `body` (and any
+// task it started, within ten seconds) must end it through the assertion on `what`
+// at `file`:`line`.
+void ExpectAssertion(const std::function<void()>& body, const char* what, const char* file, int line) {
+  const auto child = [&] {
+    EchoToStderrInThisProcess();
+    body();
+    taskSleep(3000);
   };
-  EXPECT_TRUE(has(" SNIF: from the task"));
-  EXPECT_TRUE(has(" ????: from the test"));
+  EXPECT_EXIT(child(), testing::ExitedWithCode(0),
+              OnStderr(std::string("Assertion failed: ") + what + ",\nFile: tvnLib/" + file + "\nLine: " +
+                       std::to_string(line)));
 }
 
 TEST(TaskDeathTest, ProgrammingErrorsEndTheProcessThroughTheAssertion) {
   int notATask = 0;
-  EXPECT_EXIT(
-      {
-        EchoToStderrInThisProcess();
-        taskNameGet(reinterpret_cast<TASK_ID>(&notATask));
-      },
-      testing::ExitedWithCode(0), OnStderr("Assertion failed: FALSE,\nFile: tvnLib/\\w+/os_ctask.cpp\nLine: 108"));
-  EXPECT_EXIT(
-      {
-        EchoToStderrInThisProcess();
-        TestTask task;
+  ExpectAssertion([&] { taskNameGet(reinterpret_cast<TASK_ID>(&notATask)); }, "FALSE", "\\w+/os_ctask.cpp", 108);
+  TestTask task;
+  ExpectAssertion(
+      [&] {
         task.Start(0);
         task.NotSupported();
       },
-      testing::ExitedWithCode(0), OnStderr("Assertion failed: FALSE,\nFile: tvnLib/\\w+/os_ctask.cpp\nLine: 92"));
-  EXPECT_EXIT(
-      {
-        EchoToStderrInThisProcess();
-        class SelfStopper : public CTASK {
-         public:
-          SelfStopper() : CTASK("SELF") {}
-          void Run() override { Stop(-1, -1); }
-        } task;
-        task.Start(0);
-        taskSleep(300);
-      },
-      testing::ExitedWithCode(0), OnStderr("Assertion failed: !isActiveTask\\(\\),\nFile: tvnLib/ctask.cpp\nLine: 225"));
+      "FALSE", "\\w+/os_ctask.cpp", 92);
+  task.body = [&] { task.Stop(-1, -1); };
+  ExpectAssertion([&] { task.Start(0); }, "!isActiveTask\\(\\)", "ctask.cpp", 225);
   // An assertion raised on a task's thread while the task list's guard is
   // held: the echo line must not need that guard again.
-  EXPECT_EXIT(
-      {
-        EchoToStderrInThisProcess();
-        class ListBreaker : public CTASK {
-         public:
-          ListBreaker() : CTASK("BREAKER") {}
-          void Run() override {
-            TestTask* inner = new TestTask("INNER");
-            pAllTasks = nullptr;
-            delete inner;
-          }
-        } task;
-        task.Start(0);
-        taskSleep(3000);  // the assertion on the task's thread ends the process first
-      },
-      testing::ExitedWithCode(0), OnStderr("Assertion failed: pAllTasks,\nFile: tvnLib/ctask.cpp\nLine: 70"));
+  task.body = [] {
+    TestTask inner("INNER");
+    pAllTasks = nullptr;
+  };
+  ExpectAssertion([&] { task.Start(0); }, "pAllTasks", "ctask.cpp", 70);
 }
 
 }  // namespace
