@@ -10,16 +10,15 @@ namespace {
 
 const char kPath[] = "Software\\Orvell Stagecraft\\Trivane - Previsa Protocol Driver\\Settings";
 
-uint32_t Dword(const RegFile& file, const std::string& name) {
-  const std::vector<uint8_t>* v = file.Value(OsRegRoot::CurrentUser, kPath, name);
-  if (v == nullptr || v->size() != 4) return 0xDEADBEEF;
-  return (*v)[0] | (*v)[1] << 8 | (*v)[2] << 16 | static_cast<uint32_t>((*v)[3]) << 24;
-}
-
 std::string Text(const RegFile& file, const std::string& name, const std::string& path = kPath,
                  OsRegRoot root = OsRegRoot::CurrentUser) {
   const std::vector<uint8_t>* v = file.Value(root, path, name);
   return v == nullptr ? "<none>" : std::string(v->begin(), v->end());
+}
+
+// A DWORD value's four bytes, as stored.
+std::string Dword(uint32_t v) {
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
 }
 
 TEST(RegFile, ReadsTextsDwordsAndHexAsRegeditWritesThem) {
@@ -34,15 +33,15 @@ TEST(RegFile, ReadsTextsDwordsAndHexAsRegeditWritesThem) {
       "\"bytes\"=hex:01,02,\\\r\n"
       "  03\r\n");
   EXPECT_EQ(Text(file, "ip"), std::string("127.0.0.1\0", 10));
-  EXPECT_EQ(Dword(file, "Trivane1"), 31u);
-  EXPECT_EQ(Dword(file, "TRIVANE1"), 31u);  // names ignore case
+  EXPECT_EQ(Text(file, "Trivane1"), Dword(31));
+  EXPECT_EQ(Text(file, "TRIVANE1"), Dword(31));  // names ignore case
   EXPECT_EQ(Text(file, "quoted"), std::string("a \"b\" c\\d\0", 10));
   EXPECT_EQ(Text(file, "bytes"), std::string("\x01\x02\x03", 3));
   EXPECT_TRUE(file.HasKey(OsRegRoot::CurrentUser, "software\\orvell stagecraft"));
   EXPECT_FALSE(file.HasKey(OsRegRoot::LocalMachine, "Software"));
   std::string wide = "\xFF\xFE";  // UTF-16, as regedit exports
   for (char c : std::string("[HKEY_CURRENT_USER\\X]\r\n\"v\"=dword:00000002\r\n")) wide.append({c, '\0'});
-  EXPECT_EQ(Text(RegFile::Parse(wide), "v", "X"), std::string("\x02\0\0\0", 4));
+  EXPECT_EQ(Text(RegFile::Parse(wide), "v", "X"), Dword(2));
 }
 
 TEST(RegFile, SkipsMalformedLinesAndEnumeratesDirectSubkeysInRegeditOrder) {
@@ -64,10 +63,10 @@ TEST(RegFile, SkipsMalformedLinesAndEnumeratesDirectSubkeysInRegeditOrder) {
       "\"Trivane2\"=dword:00000002\n"
       "[HKEY_CURRENT_USER\\Software\\\\Orvell]\n"  // an empty key name: not a key
       "\"Trivane2\"=dword:00000003\n");
-  EXPECT_EQ(Dword(file, "echo"), 1u);
+  EXPECT_EQ(Text(file, "echo"), Dword(1));
   for (const std::string& sub : file.Subkeys(OsRegRoot::CurrentUser, "Software")) EXPECT_FALSE(sub.empty());
-  EXPECT_EQ(Dword(file, "Trivane2"), 0xDEADBEEFu);
-  EXPECT_EQ(Dword(file, "Trivane3"), 0xDEADBEEFu);
+  EXPECT_EQ(Text(file, "Trivane2"), "<none>");
+  EXPECT_EQ(Text(file, "Trivane3"), "<none>");
   EXPECT_EQ(Text(file, "ip"), "<none>");
   EXPECT_EQ(file.Subkeys(OsRegRoot::LocalMachine, "SOFTWARE\\Halvard Lighting Limited\\Previsa"),
             (std::vector<std::string>{"A12", "c", "Release b"}));
@@ -79,9 +78,9 @@ TEST(RegFile, FindsTheFileThroughTheEnvironmentAndReadsTheShippedExample) {
   setenv("PVTRIVANE_REGISTRY", PV_SOURCE_DIR "/config/settings-example.reg", 1);
   const RegFile example = RegFile::Load();
   EXPECT_EQ(Text(example, "ip"), std::string("192.168.1.20\0", 13));
-  EXPECT_EQ(Dword(example, "Trivane3"), 3u);
-  EXPECT_EQ(Dword(example, "echo"), 0u);
-  EXPECT_EQ(Dword(example, "Autofocus"), 0xDEADBEEFu);  // commented out
+  EXPECT_EQ(Text(example, "Trivane3"), Dword(3));
+  EXPECT_EQ(Text(example, "echo"), Dword(0));
+  EXPECT_EQ(Text(example, "Autofocus"), "<none>");  // commented out
   setenv("PVTRIVANE_REGISTRY", "/some/file.reg", 1);
   EXPECT_EQ(RegFile::Location(), "/some/file.reg");
   unsetenv("PVTRIVANE_REGISTRY");
