@@ -25,20 +25,19 @@ bool Shell(const std::string& command) { return std::system((command + " >/dev/n
 // lives.
 class InNamespace {
  public:
-  explicit InNamespace(const std::string& path)
-      : m_home(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)), m_target(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    m_entered = m_home >= 0 && m_target >= 0 && setns(m_target, CLONE_NEWNET) == 0;
+  explicit InNamespace(const std::string& path) : m_home(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
+    const int target = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    m_entered = m_home >= 0 && target >= 0 && setns(target, CLONE_NEWNET) == 0;
+    if (target >= 0) close(target);
   }
   ~InNamespace() {
     if (m_entered) setns(m_home, CLONE_NEWNET);
-    if (m_target >= 0) close(m_target);
     if (m_home >= 0) close(m_home);
   }
   bool Entered() const { return m_entered; }
 
  private:
   int m_home;
-  int m_target;
   bool m_entered = false;
 };
 
@@ -82,7 +81,6 @@ class NetnsFault : public Session {
 
   std::string DriverLink(int pair) const { return "pvd" + std::to_string(pair) + "_" + std::to_string(getpid()); }
   static bool Ip(const std::string& ns, const std::string& args) { return Shell("ip -n " + ns + " " + args); }
-  bool DriverIp(const std::string& args) { return Ip(m_driverNs, args); }
 
   // A console on the consoles' side of pair `pair`; its sockets (and so its
   // threads' traffic) belong to that namespace.
@@ -132,14 +130,14 @@ class NetnsFault : public Session {
   void FaultAndRepair(ConsoleSimulator& sim, const std::string& fault, const std::string& repair, bool repairFirst,
                       uint8_t seed, const char* name) {
     const int from = static_cast<int>(echo.Messages().size());
-    ASSERT_TRUE(DriverIp(fault));
+    ASSERT_TRUE(Ip(m_driverNs, fault));
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    ASSERT_TRUE(!repairFirst || DriverIp(repair));
+    ASSERT_TRUE(!repairFirst || Ip(m_driverNs, repair));
     EXPECT_GE(echo.Find("heartbeat sender sendto error (errno ", from), 0);
     EXPECT_GE(echo.Find("Leaving HeartbeatSender", from), 0);
     EXPECT_TRUE(Delivered(sim, 1, 0, Pattern(seed)));
     ExpectADisconnectInTime(name);
-    ASSERT_TRUE(repairFirst || DriverIp(repair));
+    ASSERT_TRUE(repairFirst || Ip(m_driverNs, repair));
     ConnectAndStream(sim, Pattern(seed + 1));
   }
 
