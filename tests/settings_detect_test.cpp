@@ -37,44 +37,40 @@ TEST_F(Settings, AutofocusFollowsTheHostReleasesUnlessSetExplicitly) {
     DetectAutofocusSupport();
     uint32_t major = 0, minor = 0;
     GetVersionInfo(&major, &minor);
-    EXPECT_EQ(AutofocusMode, c.mode);
-    EXPECT_EQ(GetDriverCaps(), c.caps);
-    EXPECT_EQ(GetDevCaps(), c.caps);
-    EXPECT_EQ(major, 3u);
-    EXPECT_EQ(minor, c.minor);
+    EXPECT_EQ(std::make_tuple(AutofocusMode, GetDriverCaps(), GetDevCaps(), major, minor),
+              std::make_tuple(c.mode, c.caps, c.caps, 3u, c.minor));
     for (const std::string& line : c.lines) EXPECT_GE(echo.Find(line, from), 0) << line;
   }
 }
 
 TEST_F(Settings, InterfaceAndConsolesAreReadAtInitAndAtEvery201stServiceCall) {
   const uint32_t kNone = 0xFFFFFFFFu;
-  const auto consoles = [] { return std::vector<uint32_t>(ConsoleNumbers, ConsoleNumbers + 3); };
+  // The interface's address, then the three consoles.
+  const auto read = [] {
+    return std::vector<uint32_t>{InterfaceAddr, ConsoleNumbers[0], ConsoleNumbers[1], ConsoleNumbers[2]};
+  };
   EXPECT_EQ(InterfaceAddr.load(), ParseDottedAddress("127.0.0.255"));
   Init();  // nothing set
-  EXPECT_EQ(InterfaceAddr.load(), kNone);
-  EXPECT_EQ(consoles(), (std::vector<uint32_t>{kNone, kNone, kNone}));
+  EXPECT_EQ(read(), (std::vector<uint32_t>{kNone, kNone, kNone, kNone}));
 
   registry.Setting("ip", "10.1.2.3");
   registry.Setting("Trivane1", 31u);
   registry.Setting("Trivane2", 0u);
   registry.Setting("Trivane3", 7u);
   Init();
-  EXPECT_EQ(InterfaceAddr.load(), ParseDottedAddress("10.1.2.3"));
-  EXPECT_EQ(consoles(), (std::vector<uint32_t>{31, kNone, 7}));
+  EXPECT_EQ(read(), (std::vector<uint32_t>{ParseDottedAddress("10.1.2.3"), 31, kNone, 7}));
   EXPECT_TRUE(echo.Contains("Init"));
 
   registry.Setting("Trivane2", 40u);
   registry.Setting("Trivane3", 32u);
   registry.Setting("ip", "192.168.100.200/garbage");  // only 18 characters count
   Init();
-  EXPECT_EQ(consoles(), (std::vector<uint32_t>{31, kNone, 7}));  // out of range: the earlier values stay
+  EXPECT_EQ(read(), (std::vector<uint32_t>{kNone, 31, kNone, 7}));  // consoles out of range: the earlier values stay
   EXPECT_STREQ(InterfaceText, "192.168.100.200/ga");
-  EXPECT_EQ(InterfaceAddr.load(), kNone);
 
   registry.Clear();
   Init();  // "ip" gone: the failure value, every time
-  EXPECT_EQ(InterfaceAddr.load(), kNone);
-  EXPECT_EQ(ConsoleNumbers[0], 31u);
+  EXPECT_EQ(read(), (std::vector<uint32_t>{kNone, 31, kNone, 7}));
 
   // Counted from the load, then from each reread.
   for (uint32_t console : {1u, 2u}) {
@@ -103,9 +99,7 @@ TEST_F(Settings, BrandingTexts) {
 class Detection : public DriverTest {};
 
 TEST_F(Detection, ReportsTheThreeConfiguredConsolesInOrderAndStopsAtAFullListWithoutConnecting) {
-  registry.Setting("Trivane1", 4u);
-  registry.Setting("Trivane3", 9u);
-  Init();
+  LoopbackSettings(4, 0, 9);
   static PDIList list;
   std::memset(&list, 0, sizeof list);
   list.Records[1].Data[1] = 0x5A;  // the host's own bytes stay
@@ -125,14 +119,11 @@ TEST_F(Detection, ReportsTheThreeConfiguredConsolesInOrderAndStopsAtAFullListWit
   EXPECT_TRUE(echo.Contains("ContinueDetect: Address == Trivane 3"));
 
   list.Count = 31;
-  EXPECT_EQ(StartDetect(1, &list), 0);
-  EXPECT_EQ(ContinueDetect(1, &list), 1);
+  EXPECT_EQ((std::vector<int32_t>{StartDetect(1, &list), ContinueDetect(1, &list)}), (std::vector<int32_t>{0, 1}));
   DetectIndex = 2;
   EXPECT_EQ(StartDetect(1, &list), 1);  // full: nothing written, the run restarts
-  EXPECT_EQ(DetectIndex, 0);
-  EXPECT_EQ(list.Count, 32u);
-  EXPECT_EQ(StartDetect(1, nullptr), 1);
-  EXPECT_EQ(ContinueDetect(1, nullptr), 1);
+  EXPECT_EQ(std::make_pair(DetectIndex, uint32_t{list.Count}), std::make_pair(0, 32u));
+  EXPECT_EQ((std::vector<int32_t>{StartDetect(1, nullptr), ContinueDetect(1, nullptr)}), (std::vector<int32_t>{1, 1}));
   EXPECT_TRUE(echo.Contains("StartDetect: Exception"));
 
   // Without a session every device answer is "not connected".

@@ -10,15 +10,15 @@ namespace {
 
 const char kPath[] = "Software\\Orvell Stagecraft\\Trivane - Previsa Protocol Driver\\Settings";
 
-uint32_t Dword(const RegFile& file, const std::string& name) {
-  const std::vector<uint8_t>* v = file.Value(OsRegRoot::CurrentUser, kPath, name);
-  if (v == nullptr || v->size() != 4) return 0xDEADBEEF;
-  return (*v)[0] | (*v)[1] << 8 | (*v)[2] << 16 | static_cast<uint32_t>((*v)[3]) << 24;
-}
-
-std::string Text(const RegFile& file, OsRegRoot root, const std::string& path, const std::string& name) {
+std::string Text(const RegFile& file, const std::string& name, const std::string& path = kPath,
+                 OsRegRoot root = OsRegRoot::CurrentUser) {
   const std::vector<uint8_t>* v = file.Value(root, path, name);
   return v == nullptr ? "<none>" : std::string(v->begin(), v->end());
+}
+
+// A DWORD value's four bytes, as stored.
+std::string Dword(uint32_t v) {
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
 }
 
 TEST(RegFile, ReadsTextsDwordsAndHexAsRegeditWritesThem) {
@@ -32,23 +32,24 @@ TEST(RegFile, ReadsTextsDwordsAndHexAsRegeditWritesThem) {
       "\"quoted\"=\"a \\\"b\\\" c\\\\d\"\r\n"
       "\"bytes\"=hex:01,02,\\\r\n"
       "  03\r\n");
-  EXPECT_EQ(Text(file, OsRegRoot::CurrentUser, kPath, "ip"), std::string("127.0.0.1\0", 10));
-  EXPECT_EQ(Dword(file, "Trivane1"), 31u);
-  EXPECT_EQ(Dword(file, "TRIVANE1"), 31u);  // names ignore case
-  EXPECT_EQ(Text(file, OsRegRoot::CurrentUser, kPath, "quoted"), std::string("a \"b\" c\\d\0", 10));
-  EXPECT_EQ(Text(file, OsRegRoot::CurrentUser, kPath, "bytes"), std::string("\x01\x02\x03", 3));
+  EXPECT_EQ(Text(file, "ip"), std::string("127.0.0.1\0", 10));
+  EXPECT_EQ(Text(file, "Trivane1"), Dword(31));
+  EXPECT_EQ(Text(file, "TRIVANE1"), Dword(31));  // names ignore case
+  EXPECT_EQ(Text(file, "quoted"), std::string("a \"b\" c\\d\0", 10));
+  EXPECT_EQ(Text(file, "bytes"), std::string("\x01\x02\x03", 3));
   EXPECT_TRUE(file.HasKey(OsRegRoot::CurrentUser, "software\\orvell stagecraft"));
   EXPECT_FALSE(file.HasKey(OsRegRoot::LocalMachine, "Software"));
   std::string wide = "\xFF\xFE";  // UTF-16, as regedit exports
   for (char c : std::string("[HKEY_CURRENT_USER\\X]\r\n\"v\"=dword:00000002\r\n")) wide.append({c, '\0'});
-  const RegFile utf16 = RegFile::Parse(wide);
-  const std::vector<uint8_t>* v = utf16.Value(OsRegRoot::CurrentUser, "X", "v");
-  ASSERT_NE(v, nullptr);
-  EXPECT_EQ((*v)[0], 2);
+  EXPECT_EQ(Text(RegFile::Parse(wide), "v", "X"), Dword(2));
 }
 
-TEST(RegFile, SkipsMalformedLinesAndKeepsTheRest) {
+TEST(RegFile, SkipsMalformedLinesAndEnumeratesDirectSubkeysInRegeditOrder) {
   const RegFile file = RegFile::Parse(
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvard Lighting Limited\\Previsa\\Release b]\n"
+      "\"ReleaseVer\"=\"Release 15\"\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvard Lighting Limited\\Previsa\\A12\\deeper]\n"
+      "[HKLM\\SOFTWARE\\Halvard Lighting Limited\\Previsa\\c]\n"
       "[HKEY_CURRENT_USER\\Software\\Orvell Stagecraft\\Trivane - Previsa Protocol Driver\\Settings]\n"
       "\"broken=\"x\"\n"
       "\"Trivane2\"=dword:zz\n"
@@ -62,34 +63,24 @@ TEST(RegFile, SkipsMalformedLinesAndKeepsTheRest) {
       "\"Trivane2\"=dword:00000002\n"
       "[HKEY_CURRENT_USER\\Software\\\\Orvell]\n"  // an empty key name: not a key
       "\"Trivane2\"=dword:00000003\n");
-  EXPECT_EQ(Dword(file, "echo"), 1u);
+  EXPECT_EQ(Text(file, "echo"), Dword(1));
   for (const std::string& sub : file.Subkeys(OsRegRoot::CurrentUser, "Software")) EXPECT_FALSE(sub.empty());
-  EXPECT_EQ(Dword(file, "Trivane2"), 0xDEADBEEFu);
-  EXPECT_EQ(Dword(file, "Trivane3"), 0xDEADBEEFu);
-  EXPECT_EQ(Text(file, OsRegRoot::CurrentUser, kPath, "ip"), "<none>");
-}
-
-TEST(RegFile, EnumeratesDirectSubkeysInRegeditOrder) {
-  const RegFile file = RegFile::Parse(
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvard Lighting Limited\\Previsa\\Release b]\n"
-      "\"ReleaseVer\"=\"Release 15\"\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvard Lighting Limited\\Previsa\\A12\\deeper]\n"
-      "[HKLM\\SOFTWARE\\Halvard Lighting Limited\\Previsa\\c]\n");
-  const std::vector<std::string> subkeys =
-      file.Subkeys(OsRegRoot::LocalMachine, "SOFTWARE\\Halvard Lighting Limited\\Previsa");
-  EXPECT_EQ(subkeys, (std::vector<std::string>{"A12", "c", "Release b"}));
-  EXPECT_EQ(Text(file, OsRegRoot::LocalMachine, "SOFTWARE\\Halvard Lighting Limited\\Previsa\\release B",
-                 "releasever"),
+  EXPECT_EQ(Text(file, "Trivane2"), "<none>");
+  EXPECT_EQ(Text(file, "Trivane3"), "<none>");
+  EXPECT_EQ(Text(file, "ip"), "<none>");
+  EXPECT_EQ(file.Subkeys(OsRegRoot::LocalMachine, "SOFTWARE\\Halvard Lighting Limited\\Previsa"),
+            (std::vector<std::string>{"A12", "c", "Release b"}));
+  EXPECT_EQ(Text(file, "releasever", "SOFTWARE\\Halvard Lighting Limited\\Previsa\\release B", OsRegRoot::LocalMachine),
             std::string("Release 15\0", 11));
 }
 
 TEST(RegFile, FindsTheFileThroughTheEnvironmentAndReadsTheShippedExample) {
   setenv("PVTRIVANE_REGISTRY", PV_SOURCE_DIR "/config/settings-example.reg", 1);
   const RegFile example = RegFile::Load();
-  EXPECT_EQ(Text(example, OsRegRoot::CurrentUser, kPath, "ip"), std::string("192.168.1.20\0", 13));
-  EXPECT_EQ(Dword(example, "Trivane3"), 3u);
-  EXPECT_EQ(Dword(example, "echo"), 0u);
-  EXPECT_EQ(Dword(example, "Autofocus"), 0xDEADBEEFu);  // commented out
+  EXPECT_EQ(Text(example, "ip"), std::string("192.168.1.20\0", 13));
+  EXPECT_EQ(Text(example, "Trivane3"), Dword(3));
+  EXPECT_EQ(Text(example, "echo"), Dword(0));
+  EXPECT_EQ(Text(example, "Autofocus"), "<none>");  // commented out
   setenv("PVTRIVANE_REGISTRY", "/some/file.reg", 1);
   EXPECT_EQ(RegFile::Location(), "/some/file.reg");
   unsetenv("PVTRIVANE_REGISTRY");
