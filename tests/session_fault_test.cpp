@@ -70,8 +70,8 @@ TEST_F(Session, ASessionFollowsTheConsolesLastWordAndEndsPromptlyEvenDuringAnAcc
   auto session = std::make_unique<PORTS>(31);
   ASSERT_TRUE(sim->WaitForControl(PD_HEARTBEAT, 1, 3000));
   const size_t before = echo.Messages().size();
-  // The heartbeat may go out before the state receiver has joined its
-  // group: the console says it again until it is heard.
+  // The first heartbeat comes once the state receiver listens; a datagram
+  // may still be lost, so the console says its word until it is heard.
   ASSERT_TRUE(Eventually([&] {
     sim->SendShutdown();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -129,8 +129,8 @@ TEST_F(Session, ASessionWithoutItsEventsOrSocketsFailsAtOnceSendsNothingAndTheNe
   ASSERT_TRUE(sim.Start(&error)) << error;
   PDI pdi = Record(2);
   for (int refused : {1, 2, 4, 5}) {
-    // The session's creations in order: stop event, life lock, level lock,
-    // connect event, send lock. Refusing the first n reaches each check.
+    // The session's creations in order: send lock, stop event, listening
+    // event, level lock, connect event. Refusing the first n reaches each.
     osRefuseCreations(refused);
     const auto start = Clock::now();
     EXPECT_EQ(Connect(&pdi), 0xFFFF) << refused;
