@@ -148,24 +148,20 @@ run_ctest() {  # folder [soak fraction] [ctest arguments...]
   shift $(( $# < 2 ? $# : 2 ))
   local scale
   scale=$(awk -v s="$PV_SOAK_SCALE" -v f="$fraction" 'BEGIN { print s * f }')
-  # The field tools' tests and the unload storm (labels in BESIDE, which
-  # mostly wait) run beside the others, in a network namespace of their own,
-  # so that neither side sees the other's datagrams. (grep -c reads all that
-  # ctest writes: a grep that ends early would fail the pipe.)
-  local beside=${BESIDE:-tools|unload}
+  # The field tools' tests (label tools, which mostly wait) run beside the
+  # others, in a network namespace of their own, so that neither side sees
+  # the other's datagrams. (grep -c reads all that ctest writes: a grep that
+  # ends early would fail the pipe.)
   if [ $# -eq 0 ] && [ -n "${PV_TEST_NETNS:-}" ] &&
-    [ "$(cd "build/$dir" && ctest -N -L "$beside" | grep -c 'Test *#')" -gt 0 ]; then
-    local ns="pvtools$$" status=0 prefix="$ROOT/build/$dir-beside-prefix"
+    [ "$(cd "build/$dir" && ctest -N -L tools | grep -c 'Test *#')" -gt 0 ]; then
+    local ns="pvtools$$" status=0
     ip netns add "$ns" && ip netns exec "$ns" ip link set lo up
-    # Under wine, a prefix of its own: a wine server holds its programs'
-    # sockets, in the namespace where it started.
-    ip netns exec "$ns" bash -c "cd build/$dir && PV_WINEPREFIX='$prefix' PV_SOAK_SCALE=$scale \
-      ctest --output-on-failure --timeout 1500 -L '$beside'" > "build/$dir.tools.log" 2>&1 &
+    ip netns exec "$ns" bash -c "cd build/$dir && PV_SOAK_SCALE=$scale ctest --output-on-failure --timeout 1500 -L tools" \
+      > "build/$dir.tools.log" 2>&1 &
     local tools=$!
-    (cd "build/$dir" && PV_SOAK_SCALE=$scale ctest --output-on-failure --timeout 1500 -LE "$beside") || status=1
+    (cd "build/$dir" && PV_SOAK_SCALE=$scale ctest --output-on-failure --timeout 1500 -LE tools) || status=1
     wait $tools || status=1
     cat "build/$dir.tools.log"
-    [ ! -d "$prefix" ] || WINEPREFIX=$prefix /usr/lib/wine/wineserver -k > /dev/null 2>&1 || true
     ip netns delete "$ns"
     return $status
   fi
@@ -204,8 +200,7 @@ stage_win32() {
   # own (its wine server holds their sockets) in a namespace of their own.
   beside build/win32.tools.log "$ROOT/build/wine32-tools-prefix" windows_tools_and_host wine32 win32
   local status=0
-  # The tools already run beside: the unload storm stays with the suite.
-  BESIDE=tools run_ctest win32 0.2 || status=1
+  run_ctest win32 0.2 || status=1
   wait_beside || status=1
   echo "product: build/win32/PvTrivane.dll"
   return $status
