@@ -80,7 +80,7 @@ TEST_F(Autofocus, AMidiMessageGoesAsOnePacketOnlyWhenItsFrameLengthAndChecksumAr
   EXPECT_EQ(Received().size(), 2u);
 }
 
-TEST_F(Autofocus, BlindLevelsAndSelectionsSplitIntoPacketsWithSpotStartChannelAndMask) {
+TEST_F(Autofocus, BlindLevelsAndSelectionsSplitIntoPacketsWithSpotStartChannelAndMaskAndWaitForTheSendLock) {
   Connected(1);
   std::vector<ChannelLevel> levels;
   for (int i = 0; i < 129; ++i)
@@ -129,13 +129,31 @@ TEST_F(Autofocus, BlindLevelsAndSelectionsSplitIntoPacketsWithSpotStartChannelAn
         " SelNum=64,  Type= Fixture,  Spot=1064, NumParts=2, Status= 256\n"})
     EXPECT_TRUE(echo.Contains(line)) << line;
   EXPECT_EQ(echo.Count("============================\n"), 3);
-  EXPECT_EQ(Received().size(), 10u);
+
+  // No send starts while another holds the send lock; the count of 11 below
+  // also finds any late packet of the calls above.
+  const ChannelLevel level{5, 9, 0};
+  FindPortMap(11)->SendLock.Lock();
+  const size_t before = sim->ControlPackets().size();
+  std::atomic<bool> sent{false};
+  std::thread host([&] {
+    SetBlindAFChannelData(11, 0, 1, &level);
+    sent = true;
+  });
+  // Longer than a heartbeat period: neither the packet nor a heartbeat goes.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_FALSE(sent);
+  EXPECT_EQ(sim->ControlPackets().size(), before);
+  FindPortMap(11)->SendLock.Unlock();
+  host.join();
+  EXPECT_EQ(Received(11).size(), 11u);
+  EXPECT_TRUE(Eventually([&] { return sim->ControlPackets().size() >= before + 2; }));  // and a heartbeat
 }
 
 TEST_F(Autofocus, TheModeDecidesWhichExportsActAndBadHostBuffersAreReportedWithNothingSent) {
   Connected(1);  // blind: MIDI is silent
   const std::vector<uint8_t> message = Midi({1, 2});
-  SendMIDI(11, 0, static_cast<int32_t>(message.size()), message.data());
+  Send(message);
   EXPECT_FALSE(echo.Contains("SendMidi"));
   const std::vector<ChannelLevel> fine(4, ChannelLevel{1, 1, 0});
   SetBlindAFChannelData(11, 0, 4, nullptr);
@@ -166,7 +184,7 @@ TEST_F(Autofocus, TheModeDecidesWhichExportsActAndBadHostBuffersAreReportedWithN
   EXPECT_EQ(echo.Count("SendMidi: Exception while accessing Midi Command buffer or sending midi autofocus"), 2);
 
   AutofocusMode = 0;  // off: neither (a short MIDI message would show its box), but the patch is still logged
-  SendMIDI(11, 0, static_cast<int32_t>(message.size()), message.data());
+  Send(message);
   StartBlindAF();
   PatchPartInfo part{1, 2, 3, 4};
   SendPatch(11, "Spot", 7, 1, &part);
@@ -175,26 +193,6 @@ TEST_F(Autofocus, TheModeDecidesWhichExportsActAndBadHostBuffersAreReportedWithN
   EXPECT_FALSE(echo.Contains("StartBlindAF"));
   EXPECT_TRUE(Boxes().empty());
   EXPECT_TRUE(Received().empty());
-}
-
-TEST_F(Autofocus, NoSendStartsWhileAnotherHoldsTheSendLock) {
-  Connected(1);
-  const ChannelLevel level{5, 9, 0};
-  FindPortMap(11)->SendLock.Lock();
-  const size_t before = sim->ControlPackets().size();
-  std::atomic<bool> sent{false};
-  std::thread host([&] {
-    SetBlindAFChannelData(11, 0, 1, &level);
-    sent = true;
-  });
-  // Longer than a heartbeat period: neither the packet nor a heartbeat goes.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-  EXPECT_FALSE(sent);
-  EXPECT_EQ(sim->ControlPackets().size(), before);
-  FindPortMap(11)->SendLock.Unlock();
-  host.join();
-  EXPECT_EQ(Received(1).size(), 1u);
-  EXPECT_TRUE(Eventually([&] { return sim->ControlPackets().size() >= before + 2; }));  // and a heartbeat
 }
 
 }  // namespace
