@@ -101,8 +101,7 @@ TEST_F(Decoder, AMalformedBlockDropsTheRestButKeepsWhatWasApplied) {
   Bytes cut = OneBlock(11, Channel0(0xAA));
   cut.pop_back();
   EXPECT_FALSE(Decode(cut));
-  EXPECT_EQ(NonZero(10), 0);
-  EXPECT_EQ(NonZero(11), 0);
+  for (int u : {10, 11}) EXPECT_EQ(NonZero(u), 0) << u;
   EXPECT_FALSE(Decode(Bytes{0, 0, 0, 0, 1, 0}));
 }
 
@@ -126,14 +125,12 @@ TEST_F(Decoder, RawRecordsFillTheTwoSlotRingInTurn) {
   Decode(OneBlock(0, {0x03, 0x02, 0xA1, 0xA2}));
   Decode(OneBlock(0, {0x03, 0x01, 0xB1}));
   Decode(OneBlock(0, {0x03, 0x00, 0x04, 0x01, 0xD1}));
-  const RecordRing& ring = Bank(0).m_ring;
+  const uint8_t *one = Bank(0).m_ring.m_storage, *two = Bank(0, 2).m_ring.m_storage;
   // The third record, of length 0, went to slot 0 and wrote its length only.
-  EXPECT_EQ(Bytes(ring.m_storage, ring.m_storage + 2), (Bytes{0, 0xA1}));
-  EXPECT_EQ(Bytes(ring.m_storage + 256, ring.m_storage + 258), (Bytes{1, 0xB1}));
-  EXPECT_EQ(ring.m_next, 1);
-  const RecordRing& bank2 = Bank(0, 2).m_ring;
-  EXPECT_EQ(Bytes(bank2.m_storage, bank2.m_storage + 2), (Bytes{1, 0xD1}));
-  EXPECT_EQ(bank2.m_next, 1);
+  EXPECT_EQ(Bytes(one, one + 2), (Bytes{0, 0xA1}));
+  EXPECT_EQ(Bytes(one + 256, one + 258), (Bytes{1, 0xB1}));
+  EXPECT_EQ(Bytes(two, two + 2), (Bytes{1, 0xD1}));
+  for (int bank : {1, 2}) EXPECT_EQ(Bank(0, bank).m_ring.m_next, 1) << bank;
 }
 
 TEST(AcceptanceRule, TakesOnlyWholeDmxDataNewOfVersion7WithoutTheFlag) {
