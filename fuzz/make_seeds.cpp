@@ -20,11 +20,8 @@ int main(int argc, char** argv) {
   uint8_t full[512], sparse[512] = {}, zero[512] = {};
   for (int c = 0; c < 512; ++c) full[c] = static_cast<uint8_t>(c * 5);
   sparse[0] = 1, sparse[100] = 2, sparse[511] = 3;
-  std::vector<UniverseBlock> two(2), many;
-  for (int u = 0; u < 2; ++u) {
-    two[u].universe = u * 40;
-    AppendLevelRecord(two[u].records, full, nullptr, static_cast<uint8_t>(1 + u));
-  }
+  std::vector<UniverseBlock> two = {{0, {}}, {40, {}}}, many;  // bank 1 and bank 2
+  for (int u = 0; u < 2; ++u) AppendLevelRecord(two[u].records, full, nullptr, static_cast<uint8_t>(1 + u));
   write("two_full_universes", BuildDmxDatagram(two));
   for (int u = 0; u < 64; u += 5) {
     many.push_back({u, {}});

@@ -50,16 +50,16 @@ class Autofocus : public Session {
     FixMidiChecksum(message);
     return message;
   }
+  static void Send(const std::vector<uint8_t>& m) { SendMIDI(11, 0, static_cast<int32_t>(m.size()), m.data()); }
 
   std::unique_ptr<ConsoleSimulator> sim;
 };
 
 TEST_F(Autofocus, AMidiMessageGoesAsOnePacketOnlyWhenItsFrameLengthAndChecksumAreRight) {
   Connected(2);
-  const std::vector<uint8_t> message = Midi({0x10, 0x20, 0x31, 0x42});  // Length 10
-  SendMIDI(11, 0, 10, message.data());
+  const std::vector<uint8_t> message = Midi({0x10, 0x20, 0x31, 0x42});                         // Length 10
   std::vector<uint8_t> summed = {0xF0, 0x00, 0x01, 0x09, 0xFF, 0x24, 0x00, 0x00, 0x5C, 0xF7};  // sum 0x123
-  SendMIDI(11, 0, 10, summed.data());
+  Send(message), Send(summed);
   const auto packets = Received(2);
   ASSERT_EQ(packets.size(), 2u);
   const std::vector<uint8_t>& b = packets[0].bytes;
@@ -70,20 +70,17 @@ TEST_F(Autofocus, AMidiMessageGoesAsOnePacketOnlyWhenItsFrameLengthAndChecksumAr
   EXPECT_TRUE(echo.Contains("<f0> <00> <01> <09> <10> <20> <31> <42> "));
 
   // Each refused with the message box, and nothing sent.
-  const std::vector<uint8_t> longest = Midi(std::vector<uint8_t>(245, 1)), shortest = Midi({1, 2, 3});
-  SendMIDI(11, 0, 251, longest.data());
-  SendMIDI(11, 0, 8, shortest.data());
-  std::vector<uint8_t> wrongId = shortest, wrongEnd = shortest;
-  wrongId[3] = 0x0A;
-  wrongEnd.back() = 0xF6;
+  std::vector<uint8_t> longest = Midi(std::vector<uint8_t>(245, 1)), shortest = Midi({1, 2, 3}), wrongId = shortest,
+                       wrongEnd = shortest;
+  wrongId[3] = 0x0A, wrongEnd.back() = 0xF6;
   summed[8] = 0x5D;  // the complement of the sum modulo 128, plus one
-  for (const std::vector<uint8_t>* bad : {&wrongId, &wrongEnd, &summed})
-    SendMIDI(11, 0, static_cast<int32_t>(bad->size()), bad->data());
+  SendMIDI(11, 0, 8, shortest.data());  // the shortest frame, its last byte left out
+  for (const std::vector<uint8_t>* bad : {&longest, &wrongId, &wrongEnd, &summed}) Send(*bad);
   EXPECT_EQ(Boxes(), std::vector<std::string>(5, "Error: SendMidi: wrong packet"));
   EXPECT_EQ(Received().size(), 2u);
 }
 
-TEST_F(Autofocus, BlindLevelsAndSelectionsSplitIntoPacketsWithSpotStartChannelAndMask) {
+TEST_F(Autofocus, BlindLevelsAndSelectionsSplitIntoPacketsWithSpotStartChannelAndMaskAndWaitForTheSendLock) {
   Connected(1);
   std::vector<ChannelLevel> levels;
   for (int i = 0; i < 129; ++i)
@@ -116,31 +113,47 @@ TEST_F(Autofocus, BlindLevelsAndSelectionsSplitIntoPacketsWithSpotStartChannelAn
   EXPECT_EQ(Wire(one, 4, {16, 24, 32, 36}), (U32{5, 0xFFFFFFFF, 3, 128}));
   // Channel 1 without a start channel is channel 0; the level as 16 bits.
   EXPECT_EQ(Wire(one, 2, {44, 46, 44 + 4 * 127}), (U32{0, 255, 127}));
-  EXPECT_EQ(Wire(packets[1].bytes, 4, {24, 36}), (U32{42, 128}));
-  EXPECT_EQ(Wire(packets[2].bytes, 4, {24, 36}), (U32{42, 1}));
-  EXPECT_EQ(Wire(packets[1].bytes, 2, {44}), U32{100});  // start 100 + channel 1 - 1
-  EXPECT_EQ(Wire(packets[2].bytes, 2, {44}), U32{228});  // record 128: channel 129
-  EXPECT_EQ(Wire(packets[3].bytes, 4, {24}), U32{0xFFFFFFFF});
-  const uint32_t wire[] = {6, 6, 7, 5};  // channel 7 counted from 0; the low 16 bits of 7 + 2^31 - 1 - 1
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(Wire(packets[3 + i].bytes, 2, {44}), U32{wire[i]}) << i;
+  // Packets 1 to 6: the spot (forgotten from packet 3 on), Count, the first
+  // channel and its level. Start 100 + channel 1 - 1; record 128 is channel
+  // 129; then channel 7 counted from 0, and the low 16 bits of 7 + 2^31 - 1 - 1.
+  const U32 rows[] = {{42, 128, 100 | 255u << 16}, {42, 1, 228 | 128u << 16}, {0xFFFFFFFF, 1, 6 | 1u << 16},
+                      {0xFFFFFFFF, 1, 6 | 1u << 16}, {0xFFFFFFFF, 1, 7 | 1u << 16}, {0xFFFFFFFF, 1, 5 | 1u << 16}};
+  for (size_t i = 1; i <= 6; ++i) EXPECT_EQ(Wire(packets[i].bytes, 4, {24, 36, 44}), rows[i - 1]) << i;
   // The selection type, Count, StatusMask, the first Spot and Status; the
   // mask covers the whole call.
   EXPECT_EQ(Wire(packets[7].bytes, 4, {16, 36, 40, 44, 48}), (U32{6, 64, 0xFF, 1000, 1}));
   EXPECT_EQ(Wire(packets[9].bytes, 4, {36, 40, 44}), (U32{1, 0x1FF, 1064}));
-  EXPECT_TRUE(echo.Contains("SendAFDMX:  channel offset =1, level=255"));
-  EXPECT_TRUE(echo.Contains("FinishBlindAF: ================================="));
-  EXPECT_TRUE(echo.Contains("==================== ClearBlindAF ============="));
-  EXPECT_TRUE(echo.Contains("Selected Items =65\n"));
-  EXPECT_TRUE(echo.Contains(" SelNum=64,  Type= Fixture,  Spot=1064, NumParts=2, Status= 256\n"));
-  EXPECT_TRUE(echo.Contains("SendSelection: Hdl=c\n"));
+  for (const char* line :
+       {"SendAFDMX:  channel offset =1, level=255", "FinishBlindAF: =================================",
+        "==================== ClearBlindAF =============", "Selected Items =65\n", "SendSelection: Hdl=c\n",
+        " SelNum=64,  Type= Fixture,  Spot=1064, NumParts=2, Status= 256\n"})
+    EXPECT_TRUE(echo.Contains(line)) << line;
   EXPECT_EQ(echo.Count("============================\n"), 3);
-  EXPECT_EQ(Received().size(), 10u);
+
+  // No send starts while another holds the send lock; the count of 11 below
+  // also finds any late packet of the calls above.
+  const ChannelLevel level{5, 9, 0};
+  FindPortMap(11)->SendLock.Lock();
+  const size_t before = sim->ControlPackets().size();
+  std::atomic<bool> sent{false};
+  std::thread host([&] {
+    SetBlindAFChannelData(11, 0, 1, &level);
+    sent = true;
+  });
+  // Longer than a heartbeat period: neither the packet nor a heartbeat goes.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_FALSE(sent);
+  EXPECT_EQ(sim->ControlPackets().size(), before);
+  FindPortMap(11)->SendLock.Unlock();
+  host.join();
+  EXPECT_EQ(Received(11).size(), 11u);
+  EXPECT_TRUE(Eventually([&] { return sim->ControlPackets().size() >= before + 2; }));  // and a heartbeat
 }
 
 TEST_F(Autofocus, TheModeDecidesWhichExportsActAndBadHostBuffersAreReportedWithNothingSent) {
   Connected(1);  // blind: MIDI is silent
   const std::vector<uint8_t> message = Midi({1, 2});
-  SendMIDI(11, 0, static_cast<int32_t>(message.size()), message.data());
+  Send(message);
   EXPECT_FALSE(echo.Contains("SendMidi"));
   const std::vector<ChannelLevel> fine(4, ChannelLevel{1, 1, 0});
   SetBlindAFChannelData(11, 0, 4, nullptr);
@@ -155,9 +168,7 @@ TEST_F(Autofocus, TheModeDecidesWhichExportsActAndBadHostBuffersAreReportedWithN
   EXPECT_EQ(echo.Count("SendPatch: Exception while accessing Patch Part Info"), 2);
   EXPECT_TRUE(echo.Contains("SendPatch: Hdl=b, Type=ok, Spot=1, NumParts=3"));
 
-  ResetDriverState();
   AutofocusMode = MIDI_AUTOFOCUS;  // MIDI: the blind exports are silent
-  InterfaceAddr = ParseDottedAddress("127.0.0.1");
   const SelectionItem item{"x", 1, 1, 1};
   const int before = static_cast<int>(echo.Messages().size());
   StartBlindAF();
@@ -173,7 +184,7 @@ TEST_F(Autofocus, TheModeDecidesWhichExportsActAndBadHostBuffersAreReportedWithN
   EXPECT_EQ(echo.Count("SendMidi: Exception while accessing Midi Command buffer or sending midi autofocus"), 2);
 
   AutofocusMode = 0;  // off: neither (a short MIDI message would show its box), but the patch is still logged
-  SendMIDI(11, 0, static_cast<int32_t>(message.size()), message.data());
+  Send(message);
   StartBlindAF();
   PatchPartInfo part{1, 2, 3, 4};
   SendPatch(11, "Spot", 7, 1, &part);
@@ -182,26 +193,6 @@ TEST_F(Autofocus, TheModeDecidesWhichExportsActAndBadHostBuffersAreReportedWithN
   EXPECT_FALSE(echo.Contains("StartBlindAF"));
   EXPECT_TRUE(Boxes().empty());
   EXPECT_TRUE(Received().empty());
-}
-
-TEST_F(Autofocus, NoSendStartsWhileAnotherHoldsTheSendLock) {
-  Connected(1);
-  const ChannelLevel level{5, 9, 0};
-  FindPortMap(11)->SendLock.Lock();
-  const size_t before = sim->ControlPackets().size();
-  std::atomic<bool> sent{false};
-  std::thread host([&] {
-    SetBlindAFChannelData(11, 0, 1, &level);
-    sent = true;
-  });
-  // Longer than a heartbeat period: neither the packet nor a heartbeat goes.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-  EXPECT_FALSE(sent);
-  EXPECT_EQ(sim->ControlPackets().size(), before);
-  FindPortMap(11)->SendLock.Unlock();
-  host.join();
-  EXPECT_EQ(Received(1).size(), 1u);
-  EXPECT_TRUE(Eventually([&] { return sim->ControlPackets().size() >= before + 2; }));  // and a heartbeat
 }
 
 }  // namespace

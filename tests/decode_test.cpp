@@ -19,15 +19,12 @@ Bytes Channel0(uint8_t level) { return {0x01, 0x01, 0x01, 0x01, level}; }
 
 class Decoder : public testing::Test {
  protected:
-  void SetUp() override {
-    for (int u = 0; u < kUniverses; ++u) coder.AddUniverse(u);
-  }
+  Decoder() { for (int u = 0; u < kUniverses; ++u) coder.AddUniverse(u); }
   bool Decode(const Bytes& payload) { return coder.Decode(payload.data(), static_cast<int>(payload.size())); }
-  uint8_t Level(int universe, int channel, int bank = 1) const {
-    return coder.Universe(universe)->m_banks[bank].m_levels[channel];
-  }
+  const LevelBank& Bank(int universe, int bank = 1) const { return coder.Universe(universe)->m_banks[bank]; }
+  uint8_t Level(int universe, int channel, int bank = 1) const { return Bank(universe, bank).m_levels[channel]; }
   int NonZero(int universe, int bank = 1) const {
-    const uint8_t* levels = coder.Universe(universe)->m_banks[bank].m_levels;
+    const uint8_t* levels = Bank(universe, bank).m_levels;
     return kChannels - static_cast<int>(std::count(levels, levels + kChannels, 0));
   }
   static Bytes OneBlock(int universe, const Bytes& records) { return BuildDmxPayload({{universe, records}}); }
@@ -50,16 +47,15 @@ TEST_F(Decoder, LevelRecordsSetTheNamedChannelsOfTheirBankAndLevelsPersist) {
 
   uint8_t levels[512], changed[512];
   for (int c = 0; c < 512; ++c) levels[c] = changed[c] = static_cast<uint8_t>(c * 7 + 1);
-  changed[100] = 0;
-  changed[300] = 9;
+  changed[100] = 0, changed[300] = 9;
   Bytes full, changes;
   ASSERT_TRUE(AppendLevelRecord(full, levels, nullptr, 2));
   ASSERT_TRUE(AppendLevelRecord(changes, changed, levels, 2));
   EXPECT_LT(changes.size(), 10u);
   Decode(OneBlock(63, full));
-  EXPECT_EQ(std::memcmp(coder.Universe(63)->m_banks[2].m_levels, levels, 512), 0);
+  EXPECT_EQ(std::memcmp(Bank(63, 2).m_levels, levels, 512), 0);
   Decode(OneBlock(63, changes));
-  EXPECT_EQ(std::memcmp(coder.Universe(63)->m_banks[2].m_levels, changed, 512), 0);
+  EXPECT_EQ(std::memcmp(Bank(63, 2).m_levels, changed, 512), 0);
   EXPECT_EQ(Level(5, 511), 0x2A);  // other universes keep their levels
 }
 
@@ -71,9 +67,7 @@ TEST_F(Decoder, EmptyBlocksEndMarksAndUniversesOutOfTheTable) {
   EXPECT_TRUE(Decode(OneBlock(1, {0x01, 0x01, 0x01, 0x01, 0x11, 0x00})));  // records then the end mark
   EXPECT_EQ(Level(1, 0), 0x11);
 
-  EXPECT_EQ(coder.AddUniverse(0), 0);  // there already
-  EXPECT_EQ(coder.AddUniverse(64), 0);
-  EXPECT_EQ(coder.AddUniverse(-1), 0);
+  for (int u : {0, 64, -1}) EXPECT_EQ(coder.AddUniverse(u), 0) << u;  // there already, out of the table
   EXPECT_EQ(coder.RemoveUniverse(0), 1);
   EXPECT_EQ(coder.RemoveUniverse(0), 0);
   EXPECT_EQ(coder.LevelsOf(0), nullptr);
@@ -89,26 +83,25 @@ TEST_F(Decoder, EmptyBlocksEndMarksAndUniversesOutOfTheTable) {
 
 TEST_F(Decoder, AMalformedBlockDropsTheRestButKeepsWhatWasApplied) {
   EchoCapture echo;
-  // Universe u's block breaks after what it applied; u + 1's is dropped.
-  const auto broken = [&](int u, const Bytes& records) {
-    return !Decode(BuildDmxPayload({{u, records}, {u + 1, Channel0(0x77)}})) && Level(u + 1, 0) == 0;
+  // Universe u's block breaks after what it applied (channel 0 at `kept`);
+  // u + 1's is dropped.
+  const auto broken = [&](int u, const Bytes& records, uint8_t kept) {
+    return !Decode(BuildDmxPayload({{u, records}, {u + 1, Channel0(0x77)}})) && Level(u, 0) == kept &&
+           Level(u + 1, 0) == 0;
   };
-  EXPECT_TRUE(broken(6, {0x01, 0x01, 0x01, 0x01, 0x66, 0x00, 0x01}));  // bytes after the end mark
-  EXPECT_TRUE(broken(8, {0x01, 0x01, 0x01, 0x01, 0x88, 0x09}));        // an illegal data type
-  EXPECT_TRUE(broken(13, {0x03, 0x09, 0xB1, 0xB2, 0xB3}));             // a raw record of 9 bytes in 3
-  EXPECT_EQ(Level(6, 0), 0x66);
-  EXPECT_EQ(Level(8, 0), 0x88);
+  EXPECT_TRUE(broken(6, {0x01, 0x01, 0x01, 0x01, 0x66, 0x00, 0x01}, 0x66));  // bytes after the end mark
+  EXPECT_TRUE(broken(8, {0x01, 0x01, 0x01, 0x01, 0x88, 0x09}, 0x88));        // an illegal data type
+  EXPECT_TRUE(broken(13, {0x03, 0x09, 0xB1, 0xB2, 0xB3}, 0));                // a raw record of 9 bytes in 3
   EXPECT_EQ(echo.Count("ILLEGAL DMX DATA TYPE !"), 1);
-  EXPECT_EQ(coder.Universe(13)->m_banks[1].m_ring.m_next, 0);
-  EXPECT_EQ(coder.Universe(13)->m_banks[1].m_ring.m_storage[0], 0);
+  EXPECT_EQ(Bank(13).m_ring.m_next, 0);
+  EXPECT_EQ(Bank(13).m_ring.m_storage[0], 0);
   // Masks that name more levels than the block holds; a block longer than
   // the payload; a payload shorter than its mask.
   EXPECT_FALSE(Decode(OneBlock(10, {0x01, 0xFF, 0xFF})));
   Bytes cut = OneBlock(11, Channel0(0xAA));
   cut.pop_back();
   EXPECT_FALSE(Decode(cut));
-  EXPECT_EQ(NonZero(10), 0);
-  EXPECT_EQ(NonZero(11), 0);
+  for (int u : {10, 11}) EXPECT_EQ(NonZero(u), 0) << u;
   EXPECT_FALSE(Decode(Bytes{0, 0, 0, 0, 1, 0}));
 }
 
@@ -132,21 +125,17 @@ TEST_F(Decoder, RawRecordsFillTheTwoSlotRingInTurn) {
   Decode(OneBlock(0, {0x03, 0x02, 0xA1, 0xA2}));
   Decode(OneBlock(0, {0x03, 0x01, 0xB1}));
   Decode(OneBlock(0, {0x03, 0x00, 0x04, 0x01, 0xD1}));
-  const RecordRing& ring = coder.Universe(0)->m_banks[1].m_ring;
+  const uint8_t *one = Bank(0).m_ring.m_storage, *two = Bank(0, 2).m_ring.m_storage;
   // The third record, of length 0, went to slot 0 and wrote its length only.
-  EXPECT_EQ(Bytes(ring.m_storage, ring.m_storage + 2), (Bytes{0, 0xA1}));
-  EXPECT_EQ(Bytes(ring.m_storage + 256, ring.m_storage + 258), (Bytes{1, 0xB1}));
-  EXPECT_EQ(ring.m_next, 1);
-  const RecordRing& bank2 = coder.Universe(0)->m_banks[2].m_ring;
-  EXPECT_EQ(Bytes(bank2.m_storage, bank2.m_storage + 2), (Bytes{1, 0xD1}));
-  EXPECT_EQ(bank2.m_next, 1);
+  EXPECT_EQ(Bytes(one, one + 2), (Bytes{0, 0xA1}));
+  EXPECT_EQ(Bytes(one + 256, one + 258), (Bytes{1, 0xB1}));
+  EXPECT_EQ(Bytes(two, two + 2), (Bytes{1, 0xD1}));
+  for (int bank : {1, 2}) EXPECT_EQ(Bank(0, bank).m_ring.m_next, 1) << bank;
 }
 
 TEST(AcceptanceRule, TakesOnlyWholeDmxDataNewOfVersion7WithoutTheFlag) {
   Bytes good(68, 0);  // the header spelled out: PayloadLength 20, version 7, type 24
-  good[8] = 20;
-  good[12] = 24;
-  good[15] = 7 << 2;
+  good[8] = 20, good[12] = 24, good[15] = 7 << 2;
   EXPECT_TRUE(RrAcceptDmxDataNew(good.data(), 68));
   EXPECT_FALSE(RrAcceptDmxDataNew(good.data(), 67));  // length mismatch
   EXPECT_FALSE(RrAcceptDmxDataNew(good.data(), 47));  // shorter than a header
