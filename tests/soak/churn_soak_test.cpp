@@ -12,32 +12,11 @@ constexpr uint32_t kWaitMs = 400;
 constexpr int kJustInTimeMs = 250;
 constexpr int kTooLateMs = 550;
 
-std::unique_ptr<ConsoleSimulator> Console(uint32_t console, int acceptDelayMs, bool accepts = true) {
-  SimOptions options;
-  options.console = console;
-  options.rateHz = 20;
-  options.universes = 2;
-  options.acceptDelayMs = acceptDelayMs;
-  options.acceptIntervalMs = 0;
-  options.neverAccept = !accepts;
-  options.keepPackets = false;  // the test's own memory stays flat too
-  std::unique_ptr<ConsoleSimulator> sim(new ConsoleSimulator(options));
-  std::string error;
-  EXPECT_TRUE(sim->Start(&error)) << error;
-  return sim;
-}
-
-struct Footprint {
-  int64_t rss = ResidentBytes();
-  int descriptors = OpenDescriptors();
-};
-
 TEST_F(Session, FiveHundredConnectionsLeaveMemoryDescriptorsAndThreadsFlat) {
   LoopbackSettings(1, 2, 3);
-  auto prompt = Console(1, 0);
-  auto justInTime = Console(2, kJustInTimeMs);
-  auto tooLate = Console(3, kTooLateMs);
-  auto silent = Console(4, 0, /*accepts=*/false);
+  const std::unique_ptr<ConsoleSimulator> consoles[] = {
+      SoakConsole(1, 2, 20), SoakConsole(2, 2, 20, kJustInTimeMs), SoakConsole(3, 2, 20, kTooLateMs),
+      SoakConsole(4, 2, 20, 0, /*accepts=*/false)};
   PDI pdi = Record(1);
   const int threads = ThreadCount();  // the test's and the consoles'
 
@@ -47,7 +26,8 @@ TEST_F(Session, FiveHundredConnectionsLeaveMemoryDescriptorsAndThreadsFlat) {
     ASSERT_EQ(Connect(&pdi), 1);
     Disconnect(1);
   }
-  const Footprint before;
+  const int64_t rssBefore = ResidentBytes();
+  const int descriptorsBefore = OpenDescriptors();
   const int cycles = Scaled(500, 50);
   int connected = 0, late = 0, missed = 0, silentFailed = 0;
   int64_t longestDisconnectMs = 0;
@@ -59,20 +39,10 @@ TEST_F(Session, FiveHundredConnectionsLeaveMemoryDescriptorsAndThreadsFlat) {
     const auto disconnectStart = Clock::now();
     Disconnect(1);
     longestDisconnectMs = std::max(longestDisconnectMs, MsSince(disconnectStart));
-    switch (cycle % 100) {
-      case 10:
-        if (AddPortMap(2, kWaitMs) == 2) ++late;
-        RemovePortMap(2);
-        break;
-      case 20:
-        if (AddPortMap(3, kWaitMs) == 0xFFFF) ++missed;
-        break;
-      case 30:
-        if (AddPortMap(4, kWaitMs) == 0xFFFF) ++silentFailed;
-        break;
-      default:
-        break;
-    }
+    if (cycle % 100 == 10) late += AddPortMap(2, kWaitMs) == 2 ? 1 : 0;
+    if (cycle % 100 == 10) RemovePortMap(2);
+    if (cycle % 100 == 20) missed += AddPortMap(3, kWaitMs) == 0xFFFF ? 1 : 0;
+    if (cycle % 100 == 30) silentFailed += AddPortMap(4, kWaitMs) == 0xFFFF ? 1 : 0;
   }
   const int64_t tookMs = MsSince(start);
   EXPECT_EQ(connected, cycles);
@@ -81,13 +51,13 @@ TEST_F(Session, FiveHundredConnectionsLeaveMemoryDescriptorsAndThreadsFlat) {
   EXPECT_EQ(silentFailed, (cycles + 69) / 100);
   EXPECT_TRUE(PortMap().empty());
 
-  const Footprint after;
-  EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads && OpenDescriptors() == before.descriptors; }));
-  EXPECT_TRUE(!MemoryIsTheDrivers() || after.rss - before.rss < kFlatRssBytes) << after.rss - before.rss;
+  const int64_t rssAfter = ResidentBytes();
+  EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads && OpenDescriptors() == descriptorsBefore; }));
+  EXPECT_TRUE(!MemoryIsTheDrivers() || rssAfter - rssBefore < kFlatRssBytes) << rssAfter - rssBefore;
   EXPECT_EQ(RrPacketPool().InUse(), 0);
   std::printf("churn: %d cycles in %lld ms; longest Disconnect %lld ms; RSS %lld -> %lld KiB\n", cycles,
               static_cast<long long>(tookMs), static_cast<long long>(longestDisconnectMs),
-              static_cast<long long>(before.rss / 1024), static_cast<long long>(after.rss / 1024));
+              static_cast<long long>(rssBefore / 1024), static_cast<long long>(rssAfter / 1024));
 }
 
 }  // namespace

@@ -1,22 +1,16 @@
-// What the soak tests share: the length knob, a raw multicast sender on
-// loopback, and a reader of every level a console streams.
+// What the soak tests share: the length knob, a console that keeps no
+// packets, a raw multicast sender on loopback and a wait for a counter.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <vector>
 
 #include "support/platform.h"
 #include "support/session_fixture.h"
 #include "tvnLib/ipaddress.h"
-
-// PV_SOAK_SCALE stretches (or, in slow builds, shrinks) every count and
-// duration of the soak tests; 1 when unset.
-inline double SoakScale() {
-  const char* text = std::getenv("PV_SOAK_SCALE");
-  const double scale = text != nullptr ? std::atof(text) : 1.0;
-  return scale > 0 ? scale : 1.0;
-}
 
 // Sanitizers keep freed memory and shadow of their own, and an emulator
 // (PV_EMULATED set) its translated code: resident memory says nothing about
@@ -38,9 +32,30 @@ inline bool MemoryIsTheDrivers() { return !kSanitized && std::getenv("PV_EMULATE
 // Resident memory may grow by at most this much over a soak.
 constexpr int64_t kFlatRssBytes = 4 << 20;
 
+// `count` stretched (or, in slow builds, shrunk) by PV_SOAK_SCALE, 1 when
+// unset; at least `least`.
 inline int Scaled(int count, int least = 1) {
-  const int n = static_cast<int>(count * SoakScale());
-  return n < least ? least : n;
+  const char* text = std::getenv("PV_SOAK_SCALE");
+  const double scale = text != nullptr && std::atof(text) > 0 ? std::atof(text) : 1.0;
+  return std::max(least, static_cast<int>(count * scale));
+}
+
+// A streaming console that answers every heartbeat (after `acceptDelayMs`,
+// or never) and keeps no packets, so that the test's own memory stays flat.
+inline std::unique_ptr<ConsoleSimulator> SoakConsole(uint32_t console, int universes, double rateHz,
+                                                     int acceptDelayMs = 0, bool accepts = true) {
+  SimOptions options;
+  options.console = console;
+  options.universes = universes;
+  options.rateHz = rateHz;
+  options.acceptDelayMs = acceptDelayMs;
+  options.acceptIntervalMs = 0;
+  options.neverAccept = !accepts;
+  options.keepPackets = false;
+  std::unique_ptr<ConsoleSimulator> sim(new ConsoleSimulator(options));
+  std::string error;
+  EXPECT_TRUE(sim->Start(&error)) << error;
+  return sim;
 }
 
 // Sends any bytes to a group on loopback, and can listen to other groups
@@ -83,10 +98,8 @@ class LoopbackSender {
 template <typename Counter>
 bool Reaches(const Counter& counter, uint64_t target, int ms = 10000) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (static_cast<uint64_t>(counter()) < target) {
+  for (; static_cast<uint64_t>(counter()) < target; std::this_thread::sleep_for(std::chrono::microseconds(100)))
     if (std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
   return true;
 }
 

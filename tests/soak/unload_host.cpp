@@ -26,14 +26,12 @@ int main(int argc, char** argv) {
     return 3;
   }
   api.Init();
-  static PDIList list;
-  std::memset(&list, 0, sizeof list);
+  static PDIList list;  // zeroed, being static
   for (int more = api.StartDetect(1, &list); more == 0;) more = api.ContinueDetect(1, &list);
   for (uint32_t i = 0; i < list.Count; ++i) api.Connect(&list.Records[i]);
   osPumpMessages(static_cast<uint32_t>(std::atoi(argv[2])));
   if (argc == 4 && std::strcmp(argv[3], "thread") == 0) {
-    std::thread unloader([&] { api.Unload(); });
-    unloader.join();
+    std::thread([&] { api.Unload(); }).join();
     osPumpMessages(1000);
   }
   return 0;

@@ -49,10 +49,8 @@ class DriverTest : public testing::Test {
   template <typename Predicate>
   static bool Eventually(Predicate predicate, int ms = 3000) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < until) {
+    for (; std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(5)))
       if (predicate()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
     return predicate();
   }
 

@@ -36,12 +36,6 @@ class EchoCapture {
     return messages;
   }
 
-  bool Contains(const std::string& text) const {
-    for (const std::string& m : Messages())
-      if (m.find(text) != std::string::npos) return true;
-    return false;
-  }
-
   int Count(const std::string& text) const {
     int n = 0;
     for (const std::string& m : Messages()) n += m.find(text) != std::string::npos ? 1 : 0;
@@ -55,6 +49,8 @@ class EchoCapture {
       if (messages[i].find(text) != std::string::npos) return i;
     return -1;
   }
+
+  bool Contains(const std::string& text) const { return Find(text) >= 0; }
 
  private:
   char m_noWindow = 0;

@@ -2,6 +2,7 @@
 // with a simulator per console and the host's way of reading a port.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -79,11 +80,7 @@ class Session : public DriverTest {
     return levels;
   }
 
-  static bool AllZero(const uint8_t* p) {
-    for (int c = 0; c < 512; ++c)
-      if (p[c] != 0) return false;
-    return true;
-  }
+  static bool AllZero(const uint8_t* p) { return std::count(p, p + 512, 0) == 512; }
 
   // Reads one port as the host does; empty when the port is not readable.
   static std::vector<uint8_t> ReadPort(uint16_t handle, int port) {

@@ -30,6 +30,14 @@ bool LimitDescriptors(rlim_t limit) {
   return setrlimit(RLIMIT_NOFILE, &lowered) == 0;
 }
 
+// A socket option's value, -1 when it cannot be read.
+template <typename Value>
+int OptionOf(intptr_t s, int level, int name) {
+  Value value = 0;
+  socklen_t length = sizeof value;
+  return getsockopt(static_cast<int>(s), level, name, &value, &length) == 0 ? static_cast<int>(value) : -1;
+}
+
 }  // namespace
 
 bool RefuseNewDescriptors() {
@@ -47,19 +55,9 @@ bool FailSocketWaits() { return LimitDescriptors(0); }
 
 void RestoreSocketWaits() { RestoreOpenFiles(); }
 
-int MulticastTtlOf(intptr_t s) {
-  unsigned char ttl = 0;
-  socklen_t length = sizeof ttl;
-  if (getsockopt(static_cast<int>(s), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, &length) != 0) return -1;
-  return ttl;
-}
+int MulticastTtlOf(intptr_t s) { return OptionOf<unsigned char>(s, IPPROTO_IP, IP_MULTICAST_TTL); }
 
-int ReceiveBufferOf(intptr_t s) {
-  int bytes = 0;
-  socklen_t length = sizeof bytes;
-  if (getsockopt(static_cast<int>(s), SOL_SOCKET, SO_RCVBUF, &bytes, &length) != 0) return -1;
-  return bytes;
-}
+int ReceiveBufferOf(intptr_t s) { return OptionOf<int>(s, SOL_SOCKET, SO_RCVBUF); }
 
 void EndThisProcessNow(int code) { _exit(code); }
 
@@ -72,28 +70,19 @@ double ProcessCpuMs() {
 int64_t ResidentBytes() {
   FILE* f = std::fopen("/proc/self/statm", "r");
   if (f == nullptr) return -1;
-  long pages = 0;
-  long resident = 0;
+  long pages = 0, resident = 0;
   const int read = std::fscanf(f, "%ld %ld", &pages, &resident);
   std::fclose(f);
   return read == 2 ? static_cast<int64_t>(resident) * sysconf(_SC_PAGESIZE) : -1;
 }
 
-namespace {
-// Entries of a /proc folder, without "." and "..".
-int EntriesOf(const char* folder) {
-  DIR* dir = opendir(folder);
-  if (dir == nullptr) return -1;
-  int count = 0;
-  while (readdir(dir) != nullptr) ++count;
-  closedir(dir);
-  return count - 2;
-}
-}  // namespace
-
 int OpenDescriptors() {
-  const int entries = EntriesOf("/proc/self/fd");
-  return entries < 0 ? -1 : entries - 1;  // the folder's own descriptor
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  int entries = 0;
+  while (readdir(dir) != nullptr) ++entries;
+  closedir(dir);
+  return entries - 3;  // ".", ".." and the folder's own descriptor
 }
 
 int ThreadCount() {

@@ -23,21 +23,19 @@ void RestoreOpenFiles() {}
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-int MulticastTtlOf(intptr_t s) {
-  DWORD ttl = 0;
-  int length = sizeof ttl;
-  if (getsockopt(static_cast<SOCKET>(s), IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<char*>(&ttl), &length) != 0)
-    return -1;
-  return static_cast<int>(ttl & 0xFF);
+namespace {
+// A socket option's value (of its `mask` bits), -1 when it cannot be read.
+int OptionOf(intptr_t s, int level, int name, DWORD mask = 0xFFFFFFFF) {
+  DWORD value = 0;
+  int length = sizeof value;
+  const int failed = getsockopt(static_cast<SOCKET>(s), level, name, reinterpret_cast<char*>(&value), &length);
+  return failed != 0 ? -1 : static_cast<int>(value & mask);
 }
+}  // namespace
 
-int ReceiveBufferOf(intptr_t s) {
-  int bytes = 0;
-  int length = sizeof bytes;
-  if (getsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&bytes), &length) != 0)
-    return -1;
-  return bytes;
-}
+int MulticastTtlOf(intptr_t s) { return OptionOf(s, IPPROTO_IP, IP_MULTICAST_TTL, 0xFF); }
+
+int ReceiveBufferOf(intptr_t s) { return OptionOf(s, SOL_SOCKET, SO_RCVBUF); }
 
 #include <windows.h>
 #include <psapi.h>
@@ -84,19 +82,17 @@ int ThreadCount() {
 
 int RunProgram(const std::string& program, const std::string& arguments, int timeoutMs) {
   std::string line = "\"" + program + "\" " + arguments;
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof startup);
+  STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
   if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
     return -1;
-  DWORD code = static_cast<DWORD>(-1);
+  DWORD code = static_cast<DWORD>(-2);
   if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, 1);
     WaitForSingleObject(process.hProcess, 5000);
-    code = static_cast<DWORD>(-2);
-  } else {
-    GetExitCodeProcess(process.hProcess, &code);
+  } else if (!GetExitCodeProcess(process.hProcess, &code)) {
+    code = static_cast<DWORD>(-1);
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
