@@ -12,6 +12,7 @@
 
 #include "support/echo_capture.h"
 #include "support/platform.h"
+#include "support/timing.h"
 #include "tvnLib/ctask.h"
 #include "tvnLib/excpt.h"
 #include "tvnLib/fault_points.h"
@@ -21,14 +22,6 @@
 namespace {
 
 using Ints = std::vector<int>;
-
-// Milliseconds that `f` takes.
-template <typename F>
-int64_t MsTaken(F f) {
-  const auto start = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
 
 TEST(Event, ManualResetReleasesEveryWaiterStaysSetAndTimedWaitsTimeOut) {
   EVENT event;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/platform.h"
+#include "support/timing.h"
 #include "tvnLib/ipaddress.h"
 #include "tvnLib/logFile.h"
 #include "tvnLib/udpsocket.h"
@@ -18,14 +19,6 @@ namespace {
 
 const uint32_t kLoopback = MakeAddress(127, 0, 0, 1);
 using Ints = std::vector<int64_t>;
-
-// Milliseconds that `f` takes.
-template <typename F>
-int64_t MsTaken(F f) {
-  const auto start = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
 
 // Runs `f` on a thread of its own after 100 ms, when the caller waits.
 std::thread Later(std::function<void()> f) {

@@ -9,13 +9,8 @@
 
 #include "sessions/ports.h"
 #include "support/driver_fixture.h"
+#include "support/timing.h"
 #include "tools/console_sim.h"
-
-using Clock = std::chrono::steady_clock;
-
-inline int64_t MsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 class Session : public DriverTest {
  protected:
