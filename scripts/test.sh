@@ -124,13 +124,31 @@ build_stage() {  # stage
     # A stage that waits for the background builder lends it its priority
     # for as long as it waits.
     if ! flock -n 9; then
-      [ -z "${PREBUILD:-}" ] || renice -n 0 -g "$PREBUILD" > /dev/null 2>&1 || true
+      prebuild_nice 0
       flock 9
-      [ -z "${PREBUILD:-}" ] || renice -n 19 -g "$PREBUILD" > /dev/null 2>&1 || true
+      prebuild_nice 19
     fi
     if [ "$1" = fuzz ]; then CC=clang CXX=clang++ configure_and_build fuzz "${args[@]}"
     else configure_and_build "$1" "${args[@]}"; fi
   ) 9> "build/$1.lock"
+}
+
+# The background builder's priority: its processes' nice value, and that of
+# its session's scheduling group (with automatic grouping, the kernel shares
+# the processor between sessions first, whatever their processes' nice).
+prebuild_nice() {  # nice value
+  [ -n "${PREBUILD:-}" ] || return 0
+  renice -n "$1" -g "$PREBUILD" > /dev/null 2>&1 || true
+  # Its group only once it leads a session of its own (before, the group
+  # would be this script's).
+  local i stat=()
+  for i in $(seq 100); do
+    read -r -a stat < "/proc/$PREBUILD/stat" 2> /dev/null || return 0
+    [ "${stat[5]}" = "$PREBUILD" ] && break
+    sleep 0.01
+  done
+  [ "${stat[5]}" = "$PREBUILD" ] && [ -w "/proc/$PREBUILD/autogroup" ] &&
+    echo "$1" > "/proc/$PREBUILD/autogroup" 2> /dev/null || true
 }
 
 # The later stages' folders, built in the background at the lowest priority
@@ -380,6 +398,7 @@ if [ ${#STAGES[@]} -gt 1 ]; then
   # A process group of its own, so that its compilers end with it.
   nice -n 19 setsid "$ROOT/scripts/test.sh" --call prebuild "${STAGES[@]:1}" > build/prebuild.log 2>&1 &
   PREBUILD=$!
+  prebuild_nice 19
   trap 'kill -- -$PREBUILD 2> /dev/null || true' EXIT
 fi
 for stage in "${STAGES[@]}"; do
