@@ -10,13 +10,13 @@
 #include "protocol/dmx_sniffer.h"
 #include "protocol/pd_packet.h"
 #include "support/echo_capture.h"
+#include "support/timing.h"
 #include "tools/dmx_encode.h"
 #include "tvnLib/ipaddress.h"
 
 namespace {
 
 const uint32_t kLoopback = MakeAddress(127, 0, 0, 1);
-using Clock = std::chrono::steady_clock;
 
 // The group of console N's DMX, spelled out, not the receiver's own formula.
 uint32_t DmxGroupOf(int console) { return ParseDottedAddress(("236.3.2." + std::to_string(32 + console)).c_str()); }

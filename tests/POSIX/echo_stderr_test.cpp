@@ -6,15 +6,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
-
+#include "support/timing.h"
 #include "tvnLib/ctask.h"
 #include "tvnLib/echo.h"
 #include "tvnLib/tvn_assert.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Makes standard error a full pipe for the object's lifetime.
 class FullStderr {

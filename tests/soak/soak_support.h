@@ -52,10 +52,7 @@ inline std::unique_ptr<ConsoleSimulator> SoakConsole(uint32_t console, int unive
   options.acceptIntervalMs = 0;
   options.neverAccept = !accepts;
   options.keepPackets = false;
-  std::unique_ptr<ConsoleSimulator> sim(new ConsoleSimulator(options));
-  std::string error;
-  EXPECT_TRUE(sim->Start(&error)) << error;
-  return sim;
+  return StartedSimulator(options);
 }
 
 // Sends any bytes to a group on loopback, and can listen to other groups

@@ -12,6 +12,14 @@
 #include "support/timing.h"
 #include "tools/console_sim.h"
 
+// A console simulator started on loopback with `options`.
+inline std::unique_ptr<ConsoleSimulator> StartedSimulator(const SimOptions& options) {
+  std::unique_ptr<ConsoleSimulator> sim(new ConsoleSimulator(options));
+  std::string error;
+  EXPECT_TRUE(sim->Start(&error)) << error;
+  return sim;
+}
+
 class Session : public DriverTest {
  protected:
   // A simulated console; without a rate it sends levels only when the test
@@ -24,10 +32,7 @@ class Session : public DriverTest {
     options.rateHz = rateHz;
     options.pattern = pattern;
     options.neverAccept = !accept;
-    std::unique_ptr<ConsoleSimulator> sim(new ConsoleSimulator(options));
-    std::string error;
-    EXPECT_TRUE(sim->Start(&error)) << error;
-    return sim;
+    return StartedSimulator(options);
   }
 
   // Console `console` on loopback, connected by the host, its receiver
