@@ -15,6 +15,7 @@ native build, without the soak, namespace and tool tests).
 """
 import argparse
 import collections
+import concurrent.futures
 import json
 import os
 import random
@@ -195,6 +196,90 @@ def sample(files, count, seed):
     return chosen
 
 
+# ---------------------------------------------------------------- schemata
+
+# Every sampled mutant is compiled in at once, each behind a switch read from
+# the environment (PV_MUTANT=<its number>): one build serves the whole
+# sample, and a mutant costs only its tests' time. A mutant whose switched
+# form does not compile (a constant expression, a case label) is built on
+# its own instead, as a plain replacement of its line.
+SWITCH_HEADER = r"""#pragma once
+#include <cstdlib>
+inline int tvnMutantActive() {
+  static const int id = [] { const char* s = std::getenv("PV_MUTANT"); return s ? std::atoi(s) : 0; }();
+  return id;
+}
+inline bool tvnM(int id) { return tvnMutantActive() == id; }
+// a OP b becomes a OP tvnMutOp{n} OP b: the same operator twice, so the
+// expression parses as before, and the second one decides.
+struct tvnMutOp { int id; };
+template <class A> struct tvnMutL { const A& a; int id; };
+#define TVN_MUT_REL(OP, NEW)                                                        \
+  template <class A> tvnMutL<A> operator OP(const A& a, tvnMutOp m) { return {a, m.id}; } \
+  template <class A, class B> bool operator OP(tvnMutL<A> l, const B& b) {          \
+    return tvnM(l.id) ? bool(l.a NEW b) : bool(l.a OP b);                            \
+  }
+TVN_MUT_REL(<, <=) TVN_MUT_REL(<=, <) TVN_MUT_REL(>, >=) TVN_MUT_REL(>=, >) TVN_MUT_REL(==, !=) TVN_MUT_REL(!=, ==)
+"""
+
+
+def switched(line, kind, number):
+    """The line with the mutant behind switch `number`, or None where the
+    mutant has no switched form (it is then built on its own)."""
+    code = code_part(line)
+    on = f'tvnM({number})'
+    if ' -> ' in kind and kind.split(' -> ')[0] in ('<', '<=', '>', '>=', '==', '!='):
+        old = ' ' + kind.split(' -> ')[0] + ' '
+        at = code.find(old)
+        return line[:at] + old + f'tvnMutOp{{{number}}}' + old + line[at + len(old):]
+    if kind.startswith('return'):
+        old, new = kind.split(' -> ')
+        indent = line[:len(line) - len(line.lstrip())]
+        return f'{indent}return {on} ? {new[7:-1]} : {old[7:-1]};'
+    if kind[0].isdigit():
+        for m in NUMBER.finditer(code):
+            if not code[:m.start()].rstrip().endswith(('[', '<')):
+                return line[:m.start()] + f'({m.group(1)} + {on})' + line[m.end():]
+    if kind == 'condition negated':
+        m = IF.match(code)
+        open_at = code.index('(', m.end() - 1)
+        close = matching_paren(code, open_at)
+        cond = line[open_at + 1:close]
+        return line[:open_at + 1] + f'{on} ? !({cond}) : !!({cond})' + line[close:]
+    if kind in ('call removed', 'lock call removed'):
+        m = CALL.match(code)  # the call's text from the line itself: `code` has its strings blanked
+        return f'{m.group(1)}{{ if (!{on}) {line[m.start(2):m.end(2)]}; }}'
+    return None  # constants of constant expressions, locks
+
+
+def schematize(text, path, chosen, alone):
+    """The file's text with every sampled mutant of it behind its switch,
+    except those in `alone` (numbers of the mutants built on their own)."""
+    lines = text.split('\n')
+    taken = set()
+    for number, (f, line, kind, _) in enumerate(chosen, 1):
+        if f != path or number in alone or line in taken:
+            continue
+        new = switched(lines[line - 1], kind, number)
+        if new is not None:
+            lines[line - 1] = new
+            taken.add(line)
+    return '\n'.join(lines)
+
+
+def switchable(chosen, alone):
+    """Numbers of the mutants that schematize() puts behind a switch."""
+    out, taken = set(), set()
+    for number, (f, line, kind, replacement) in enumerate(chosen, 1):
+        if number in alone or (f, line) in taken:
+            continue
+        with open(os.path.join(ROOT, f)) as fh:
+            if switched(fh.read().split('\n')[line - 1], kind, number) is not None:
+                out.add(number)
+                taken.add((f, line))
+    return out
+
+
 # ---------------------------------------------------------------- builds
 
 def configure(folder, extra):
@@ -210,23 +295,39 @@ def build(folder, targets, timeout=900):
     return run(['ninja', '-C', folder, *targets], ROOT, timeout=timeout).returncode == 0
 
 
-def copy_sources():
-    """The checkout's files into SRC; a file whose content differs (a run cut
-    short may have left a mutant behind) is written anew, so that its new
-    time makes the builds take it."""
-    files = run(['git', 'ls-files'], ROOT).stdout.decode().split()
-    for f in files:
-        source, copy = os.path.join(ROOT, f), os.path.join(SRC, f)
+def sources(tests_from):
+    """{path: content} of the sources the runs build: the checkout's, with
+    tests/ and fuzz/ taken from commit `tests_from` when one is given (the
+    same mutants against another version of the tests)."""
+    files = {}
+    for f in run(['git', 'ls-files'], ROOT).stdout.decode().split():
+        if not (tests_from and f.startswith(('tests/', 'fuzz/'))):
+            with open(os.path.join(ROOT, f), 'rb') as fh:
+                files[f] = fh.read()
+    if tests_from:
+        listed = run(['git', 'ls-tree', '-r', '--name-only', tests_from, 'tests', 'fuzz'], ROOT).stdout.decode()
+        for f in listed.split():
+            files[f] = run(['git', 'show', f'{tests_from}:{f}'], ROOT).stdout
+    # Warnings that a switched mutant brings (a signed comparison in the
+    # switch's template) must not stop the build.
+    files['CMakeLists.txt'] = files['CMakeLists.txt'].replace(b' -Werror', b'')
+    return files
+
+
+def write_sources(files):
+    """Writes each file whose content differs from the copy in SRC, so that
+    only what changed is rebuilt."""
+    for f, content in files.items():
+        copy = os.path.join(SRC, f)
         os.makedirs(os.path.dirname(copy), exist_ok=True)
-        with open(source, 'rb') as fh:
-            content = fh.read()
         if os.path.exists(copy):
             with open(copy, 'rb') as fh:
                 if fh.read() == content:
                     continue
         with open(copy, 'wb') as fh:
             fh.write(content)
-        shutil.copymode(source, copy)
+        if f.endswith('.sh') or os.access(os.path.join(ROOT, f), os.X_OK):
+            os.chmod(copy, 0o755)
 
 
 EXECUTABLE = ' executable'  # the coverage key of every line that compiles to code
@@ -285,8 +386,38 @@ def coverage(tests):
     return covered
 
 
-def try_mutant(folder, mutant, cases, limits):
+# Each test run gets a network of its own, so that mutants tried side by side
+# never hear each other's consoles (the tests wait far more than they
+# compute: several at once use the machine's time that one leaves idle).
+ALONE_NET = ['unshare', '-n', 'sh', '-c', 'ip link set lo up && exec "$@"', 'sh']
+
+
+def run_cases(folder, cases, limits, env):
     """cases: {program: [test case, ...]} that execute the mutant's line."""
+    for test, names in cases.items():
+        # A failure counts when it comes twice: a test that fails once under
+        # load is not a fault found.
+        outcomes = []
+        for _ in range(2):
+            try:
+                r = run([*ALONE_NET, os.path.join(folder, test), '--gtest_fail_fast',
+                         '--gtest_filter=' + ':'.join(names)], folder, timeout=limits[test], env=env)
+                # The assertion handler ends the process with code 0: a run
+                # passed only when GoogleTest got to its summary, and found
+                # nothing failed (the end of a failed run may assert too).
+                passed = r.returncode == 0 and b'[  PASSED  ]' in r.stdout and b'[  FAILED  ]' not in r.stdout
+                outcomes.append('passed' if passed else 'killed')
+            except subprocess.TimeoutExpired:
+                outcomes.append('timed out')
+            if outcomes[-1] == 'passed':
+                break
+        if outcomes[-1] != 'passed':
+            return outcomes[-1], test
+    return 'survived', None
+
+
+def try_alone(folder, mutant, cases, limits):
+    """A mutant without a switch: its line replaced, rebuilt, tried, put back."""
     path, line, kind, replacement = mutant
     full = os.path.join(SRC, path)
     with open(full) as f:
@@ -299,32 +430,56 @@ def try_mutant(folder, mutant, cases, limits):
         # The library itself only for the programs that load it.
         if not build(folder, list(cases) + (['PvTrivane'] if 'library_tests' in cases else [])):
             return 'not built', None
-        for test, names in cases.items():
-            # A failure counts when it comes twice: a test that fails once
-            # under load is not a fault found.
-            outcomes = []
-            for _ in range(2):
-                try:
-                    r = run([os.path.join(folder, test), '--gtest_fail_fast', '--gtest_filter=' + ':'.join(names)],
-                            folder, timeout=limits[test])
-                    outcomes.append('killed' if r.returncode != 0 else 'passed')
-                except subprocess.TimeoutExpired:
-                    outcomes.append('timed out')
-                if outcomes[-1] == 'passed':
-                    break
-            if outcomes[-1] != 'passed':
-                return outcomes[-1], test
-        return 'survived', None
+        return run_cases(folder, cases, limits, quiet_env())
     finally:
         with open(full, 'w') as f:
             f.write(original)
 
 
+def quiet_env(number=None):
+    env = {k: v for k, v in os.environ.items() if k != 'PV_MUTANT'}
+    if number:
+        env['PV_MUTANT'] = str(number)
+    return env
+
+
+def build_switched(folder, chosen, seed, tests_from):
+    """Writes the sources with the sample behind switches and builds them;
+    a mutant whose switched line does not compile is set aside to be built
+    on its own. Returns the numbers of those set aside."""
+    store = os.path.join(WORK, f'alone-{seed}.json')
+    alone = set(json.load(open(store))) if os.path.exists(store) else set()
+    for _ in range(100):
+        files = sources(tests_from)
+        for f in {m[0] for m in chosen}:
+            files[f] = schematize(files[f].decode(), f, chosen, alone).encode()
+        write_sources(files)
+        r = run(['ninja', '-k', '0', '-C', folder, *TESTS, 'PvTrivane'], ROOT, timeout=3600)
+        if r.returncode == 0:
+            return alone
+        out = r.stdout.decode(errors='replace')
+        wrong = set()
+        for ref in re.finditer(r'([\w./-]+):(\d+):(?:\d+:)? (?:error|required from)', out):
+            rel = os.path.relpath(os.path.realpath(os.path.join(folder, ref.group(1))), os.path.realpath(SRC))
+            wrong |= {n for n, m in enumerate(chosen, 1) if (m[0], m[1]) == (rel, int(ref.group(2)))}
+        if not wrong - alone:
+            sys.exit('the build with the mutants behind switches failed:\n' + out[-5000:])
+        alone |= wrong
+        with open(store, 'w') as fh:
+            json.dump(sorted(alone), fh)
+    sys.exit('the switched build does not converge')
+
+
 def main():
+    global WORK, SRC
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument('--seed', type=int, default=1)
     p.add_argument('--count', type=int, default=300)
     p.add_argument('--files', default='', help='comma-separated files or folders of the product')
+    p.add_argument('--tests-from', default='', help='a commit whose tests/ and fuzz/ are tried instead')
+    p.add_argument('--jobs', type=int, default=4, help='switched mutants tried side by side')
+    p.add_argument('--alone-only', action='store_true',
+                   help='only the mutants built on their own, in a folder of their own (beside a run of the rest)')
     p.add_argument('--share', action='store_true')
     p.add_argument('--list', action='store_true', help='print the sample and stop')
     a = p.parse_args()
@@ -336,23 +491,30 @@ def main():
         for m in chosen:
             print(f'{m[0]}:{m[1]}: {m[2]}')
         return
+    if a.tests_from or a.alone_only:
+        WORK = os.path.join(ROOT, 'build', 'mutate' + (a.tests_from and '-' + a.tests_from[:12]) +
+                            ('-alone' if a.alone_only else ''))
+        SRC = os.path.join(WORK, 'src')
     os.makedirs(WORK, exist_ok=True)
-    copy_sources()
+    if not os.path.exists(os.path.join(WORK, 'coverage.json')) or not os.path.isdir(SRC):
+        write_sources(sources(a.tests_from))
     covered = {k: v for k, v in coverage(TESTS).items() if k == EXECUTABLE or k.split(' ')[0] in TESTS}
+    # Written only when it changes: every file includes it.
+    write_sources({'../switch.h': SWITCH_HEADER.encode()})
     folder = os.path.join(WORK, 'build')
-    configure(folder, [])
-    if not build(folder, list(TESTS) + ['PvTrivane']):
-        sys.exit('the unmutated build failed')
+    configure(folder, ['-DCMAKE_CXX_FLAGS=-include ' + os.path.join(WORK, 'switch.h')])
+    alone = build_switched(folder, chosen, a.seed, a.tests_from)
+    switches = switchable(chosen, alone)
     limits = {}
     for test in TESTS:  # each program's own time, as the limit's base
         start = time.time()
-        r = run([os.path.join(folder, test)], folder, timeout=1200)
+        r = run([os.path.join(folder, test)], folder, timeout=1200, env=quiet_env())
         if r.returncode:
             sys.exit(f'{test} fails without any mutant:\n' + r.stdout.decode()[-3000:])
         limits[test] = max(30.0, 3 * (time.time() - start))
     # A run that was cut short goes on where it stopped: the mutants already
     # tried keep their outcome.
-    results, done = [], {}
+    results, done = {}, {}
     path = os.path.join(WORK, f'results-{a.seed}.jsonl')
     if os.path.exists(path):
         with open(path) as f:
@@ -360,14 +522,14 @@ def main():
                 r = json.loads(line)
                 done[(r['file'], r['line'], r['mutation'])] = (r['outcome'], r['by'])
     log = open(path, 'a')
-    for i, m in enumerate(chosen, 1):
+    todo = []
+    for number, m in enumerate(chosen, 1):
         if (m[0], m[1], m[2]) in done:
-            results.append((m, *done[(m[0], m[1], m[2])]))
-            continue
-        # Another job that needs the machine quiet can hold the run between
-        # two mutants (build/mutate/PAUSE).
-        while os.path.exists(os.path.join(WORK, 'PAUSE')):
-            time.sleep(5)
+            results[number] = (m, *done[(m[0], m[1], m[2])])
+        elif not (a.alone_only and number in switches):
+            todo.append(number)
+
+    def cases_of(m):
         cases = collections.defaultdict(list)
         where = (m[0], m[1])
         for key, lines in covered.items():
@@ -376,12 +538,38 @@ def main():
             if key != EXECUTABLE and (where in lines or where not in covered[EXECUTABLE]):
                 test, case = key.split(' ', 1)
                 cases[test].append(case)
-        outcome, by = ('not covered', None) if not cases else try_mutant(folder, m, cases, limits)
-        results.append((m, outcome, by))
+        return cases
+
+    def attempt(number):
+        # Another job that needs the machine quiet can hold the run between
+        # two mutants (PAUSE in the run's folder).
+        while os.path.exists(os.path.join(WORK, 'PAUSE')):
+            time.sleep(5)
+        m = chosen[number - 1]
+        cases = cases_of(m)
+        if not cases:
+            return 'not covered', None
+        if number in switches:
+            return run_cases(folder, cases, limits, quiet_env(number))
+        return try_alone(folder, m, cases, limits)
+
+    def record(number, outcome, by):
+        m = chosen[number - 1]
+        results[number] = (m, outcome, by)
         log.write(json.dumps({'file': m[0], 'line': m[1], 'mutation': m[2], 'outcome': outcome, 'by': by}) + '\n')
         log.flush()
-        print(f'[{i}/{len(chosen)}] {m[0]}:{m[1]} {m[2]}: {outcome}' + (f' ({by})' if by else ''), flush=True)
-    report(results, a.seed)
+        print(f'[{len(results)}/{len(chosen)}] {m[0]}:{m[1]} {m[2]}: {outcome}' + (f' ({by})' if by else ''),
+              flush=True)
+
+    # The switched mutants side by side, `--jobs` at a time; then those built
+    # on their own, one by one, since each changes the binaries.
+    with concurrent.futures.ThreadPoolExecutor(a.jobs) as pool:
+        running = {pool.submit(attempt, n): n for n in todo if n in switches}
+        for f in concurrent.futures.as_completed(running):
+            record(running[f], *f.result())
+    for number in (n for n in todo if n not in switches):
+        record(number, *attempt(number))
+    report([results[n] for n in sorted(results)], a.seed)
 
 
 def report(results, seed):
