@@ -214,7 +214,7 @@ std::string Control(const ConsoleReport& c) {
   std::string drivers;
   for (const Sender& s : own.drivers)
     drivers += Format("%s%s (Receiving %u)", drivers.empty() ? "" : ", ", AddressText(s.address).c_str(), s.receiving);
-  return Format("  control: PD_ACCEPT %u, PD_SHUTDOWN %u; drivers heard: %s\n", own.control[2], own.control[4],
+  return Format("  control during the watch: PD_ACCEPT %u, PD_SHUTDOWN %u; drivers heard: %s\n", own.control[2], own.control[4],
                 drivers.empty() ? "none" : drivers.c_str());
 }
 
@@ -278,7 +278,9 @@ std::string DiagnosisText(const Diagnosis& d) {
     if (c.active && c.acceptMs < 0) {
       t += NotAccepted(d, c);
     } else {
-      if (c.active) t += Format("  PD_ACCEPT after %.1f ms\n", c.acceptMs);
+      // Diagnose's own request, answered before the watch began: the
+      // control line below counts only what came during the watch.
+      if (c.active) t += Format("  PD_ACCEPT %.1f ms after diagnose asked, before the watch\n", c.acceptMs);
       if (c.active || heard) t += Dmx(c);
       if (c.active && c.driver.received == 0)
         t += Format(

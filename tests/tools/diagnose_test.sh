@@ -39,7 +39,8 @@ expect $CASE 1 "datagrams with other type" "Set the console's DMX output to the 
 # Accepted, then shut down while diagnose watched: the driver's receiver is
 # gone, so nothing streams any more, however much was decoded before.
 begin shut-down; sim --console 1 --universes 2 --rate 40 --shutdown-after 1200; diagnose --active
-expect $CASE 1 "SHUT DOWN during the watch: PD_SHUTDOWN 1" "NOT STREAMING (shut down)" '"shut_down":true'
+expect $CASE 1 "SHUT DOWN during the watch: PD_SHUTDOWN 1" "NOT STREAMING (shut down)" \
+  "before the watch" "control during the watch: PD_ACCEPT 0, PD_SHUTDOWN 1" '"shut_down":true'
 begin lost; sim --console 1 --universes 2 --rate 40 --seconds 2.5; diagnose --seconds 5
 expect $CASE 1 "lost (no datagram for over 2 s): 0 (last seen" '"lost":true' "NOT STREAMING"
 begin two-senders; sim --console 1 --universes 2 --rate 40; sim --console 1 --universes 1 --rate 10 --never-accept
