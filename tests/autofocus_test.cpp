@@ -165,7 +165,8 @@ TEST_F(Autofocus, TheModeDecidesWhichExportsActAndBadHostBuffersAreReportedWithN
   EXPECT_EQ(echo.Count("SendBlindAFSelection: Exception "), 2);
   SendPatch(11, reinterpret_cast<const char*>(kUnreadable), 1, 0, nullptr);
   SendPatch(11, "ok", 1, 3, reinterpret_cast<const PatchPartInfo*>(kUnreadable));
-  EXPECT_EQ(echo.Count("SendPatch: Exception while accessing Patch Part Info"), 2);
+  SendPatch(11, std::string(3 * 4096, 'x').c_str(), 1, 0, nullptr);  // no terminator within 4096 characters
+  EXPECT_EQ(echo.Count("SendPatch: Exception while accessing Patch Part Info"), 3);
   EXPECT_TRUE(echo.Contains("SendPatch: Hdl=b, Type=ok, Spot=1, NumParts=3"));
 
   AutofocusMode = MIDI_AUTOFOCUS;  // MIDI: the blind exports are silent

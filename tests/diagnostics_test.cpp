@@ -108,8 +108,8 @@ TEST(EchoView, StepsStopAtTheEdgesOfWhatWasWrittenAndTheThumbShortOfZero) {
             (std::vector<bool>{false, true, true, false}));
   EXPECT_EQ(EchoView.TopIndex, 2);
   EchoView.VisibleLines = 1;
-  EchoView.VScrollPos = 2;
-  EXPECT_EQ(EchoVScroll(0, 0).position, 1);  // the wheel's "one line up"
+  EchoView.VScrollPos = 1;
+  EXPECT_EQ(EchoVScroll(0, 0).position, 0);  // the wheel's "one line up", onto the first
   EXPECT_EQ(EchoView.TopIndex, 1);
   EchoView.VScrollPos = 0;
   const EchoScroll none = EchoVScroll(0, 0);

@@ -20,8 +20,14 @@ TEST(Library, AFailedAttachLeavesTheHostAloneEachLoadAttachesAfreshAndUnloadEnds
   osSetEnvironment("PVTRIVANE_FAULTS", "attach-fails");
   DriverApi api;
   std::string error;
+#ifndef _WIN32
+  testing::internal::CaptureStderr();
+#endif
   api.Load(PV_LIBRARY_PATH, &error);
   api.Unload();
+#ifndef _WIN32
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("could not start and stays inactive"), std::string::npos);
+#endif
   osSetEnvironment("PVTRIVANE_FAULTS", "");
   const OsSocket s = osUdpSocket();
   EXPECT_NE(s, kOsInvalidSocket) << "the failed load shut the host's sockets down";

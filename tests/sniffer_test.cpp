@@ -103,6 +103,12 @@ TEST(Sniffer, ReceiversJoinAtOnceAndEachDecodesOnlyItsOwnConsolesAcceptableDatag
                                    stats.Dropped(DmxDrop::Oversize), eight->Stats().m_decoded, stats.m_senderCount}),
             (std::vector<uint32_t>{2, 1, 1, 1, 1}));
   EXPECT_EQ(stats.m_senders[0].m_address.load(), kLoopback);
+#ifdef __linux__
+  EXPECT_EQ(stats.Dropped(DmxDrop::OtherGroup), 0u);  // each socket hears only the groups it joined
+#endif
+  // A second sender to the group is told, with its console's number.
+  DmxSender().Send(7, OneLevel(3, 204, 0x44));
+  EXPECT_TRUE(Eventually([&] { return echo.Contains("DMX console 7: a second sender, 127.0.0.1:"); }));
 }
 
 TEST(Sniffer, JoinTakesOnlyAUsableConsoleAndInterfaceOnItsLiteralGroupAndLeaveStopsPromptly) {

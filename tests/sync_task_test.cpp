@@ -94,10 +94,11 @@ class TestTask : public CTASK {
     if (exitThrows == 1) throw EXCPT_UDP("EXIT FAILED");
     if (exitThrows == 2) throw 43;
     while (stuckInExit) taskSleep(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(exitDelayMs));
     CTASK::Exit();
   }
 
-  int initDelayMs = 0;
+  int initDelayMs = 0, exitDelayMs = 0;
   bool initThrows = false;
   bool stuck = false;  // needs `socket`
   bool quick = false;  // Run returns at once
@@ -140,6 +141,13 @@ TEST(Task, StartReturnsOnlyAfterInitAndStopEndsAPollingBody) {
   EXPECT_EQ(task.m_state, kTaskRunning);
   // Stop waits for the task alone: its last lines take nothing Stop holds.
   EXPECT_LT(MsTaken([&] { task.Stop(-1, 900); }), 1000);
+  // Stop asks before it kills: an end slower than the kill's grace is let be.
+  const uint32_t grace = CTASK::KillGraceMs.exchange(20);
+  task.exitDelayMs = 100;
+  task.Start(0);
+  task.Stop(-1, -1);
+  CTASK::KillGraceMs = grace;
+  EXPECT_EQ(echo.Count("CTASK TESTTASK Abort OK"), 3);
   EXPECT_EQ(task.m_state, kTaskEnded);
   EXPECT_FALSE(echo.Contains("KILLED"));
 }
@@ -255,6 +263,9 @@ TEST(Task, TasksThatIgnoreStopAreKilledInEitherPhaseAndLeaveNothingHeld) {
   EXPECT_LT(MsTaken([&] { socket.Close(); }) + MsTaken([&] { EchoPrint("after the kill"); }), 500);
   EXPECT_TRUE(HasLine(echo, " STUC: still here"));
   EXPECT_TRUE(HasLine(echo, " ????: after the kill"));
+  const int said = echo.Count("still here");
+  taskSleep(30);
+  EXPECT_EQ(echo.Count("still here"), said);  // its thread is gone, not left running
   task.stuck = false;
   task.Start(0);
   EXPECT_EQ(task.m_state, kTaskRunning);

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tvnLib/POSIX/reg_file.h"
+#include "tvnLib/os.h"
 
 namespace {
 
@@ -81,6 +83,14 @@ TEST(RegFile, FindsTheFileThroughTheEnvironmentAndReadsTheShippedExample) {
   EXPECT_EQ(Text(example, "Trivane3"), Dword(3));
   EXPECT_EQ(Text(example, "echo"), Dword(0));
   EXPECT_EQ(Text(example, "Autofocus"), "<none>");  // commented out
+  // A subkey's name fills the caller's buffer up to its terminator, not beyond.
+  const OsRegKey driver =
+      osRegOpen(OsRegRoot::CurrentUser, "Software\\Orvell Stagecraft\\Trivane - Previsa Protocol Driver", true);
+  char name[9];
+  EXPECT_EQ((std::vector<bool>{osRegEnumKey(driver, 0, name, 9), osRegEnumKey(driver, 0, name, 8)}),
+            (std::vector<bool>{true, false}));
+  EXPECT_STREQ(name, "Settings");
+  osRegClose(driver);
   setenv("PVTRIVANE_REGISTRY", "/some/file.reg", 1);
   EXPECT_EQ(RegFile::Location(), "/some/file.reg");
   unsetenv("PVTRIVANE_REGISTRY");
