@@ -89,6 +89,10 @@ TEST(Echo, RingWrapsAfter1024LinesAndTheViewStopsAtTheSeam) {
   EXPECT_EQ(EchoShownLineCount(), 1);
   EchoView.TopIndex = 6;  // the oldest: everything up to the newest
   EXPECT_EQ(EchoShownLineCount(), 1024);
+  EchoRing[7].stamp = EchoRing[6].stamp;  // lines of one moment are all shown, in order
+  std::vector<int> slots;
+  EXPECT_EQ(EchoForEachShownLine([&](int slot, int) { slots.push_back(slot); }), 1024);
+  EXPECT_EQ((std::vector<int>{slots.front(), slots[1], slots.back()}), (std::vector<int>{6, 7, 5}));
 
   EchoView.VisibleLines = 10;
   EchoScroll top = EchoVScroll(6, 0);
@@ -118,6 +122,9 @@ TEST(EchoView, StepsStopAtTheEdgesOfWhatWasWrittenAndTheThumbShortOfZero) {
 
   for (int i = 3; i < 20; ++i) EchoPrint("l%d", i);
   EchoView.VisibleLines = 4;
+  EchoView.TopIndex = EchoView.VScrollPos = 0;
+  EXPECT_EQ(EchoVScroll(3, 0).position, 4);  // page down
+  EXPECT_EQ(EchoView.TopIndex, 4);
   EchoView.TopIndex = 10;
   EchoView.VScrollPos = 10;
   EXPECT_EQ(EchoVScroll(5, 4).position, 4);
