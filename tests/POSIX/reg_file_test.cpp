@@ -91,6 +91,12 @@ TEST(RegFile, FindsTheFileThroughTheEnvironmentAndReadsTheShippedExample) {
             (std::vector<bool>{true, false}));
   EXPECT_STREQ(name, "Settings");
   osRegClose(driver);
+  // A value that does not fit is not read; its size is told.
+  const OsRegKey settings = osRegOpen(OsRegRoot::CurrentUser, kPath, true);
+  uint32_t size = sizeof name;
+  EXPECT_EQ((std::vector<uint32_t>{osRegQueryValue(settings, "ip", name, &size), size}),
+            (std::vector<uint32_t>{false, 13}));
+  osRegClose(settings);
   setenv("PVTRIVANE_REGISTRY", "/some/file.reg", 1);
   EXPECT_EQ(RegFile::Location(), "/some/file.reg");
   unsetenv("PVTRIVANE_REGISTRY");
