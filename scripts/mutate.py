@@ -252,32 +252,37 @@ def switched(line, kind, number):
     return None  # constants of constant expressions, locks
 
 
-def schematize(text, path, chosen, alone):
-    """The file's text with every sampled mutant of it behind its switch,
-    except those in `alone` (numbers of the mutants built on their own)."""
-    lines = text.split('\n')
-    taken = set()
+def switch_plan(chosen, alone):
+    """The switched lines ({path: {line: text}}) and the numbers of the
+    mutants behind them. Mutants of one line are stacked: the constant
+    first (its switch's number would be taken for a constant otherwise),
+    then comparisons, the condition, and a call or return last; a return
+    that would hide another switch is built on its own."""
+    order = {'constant': 0, 'comparison': 1, 'condition': 2, 'return': 3, 'call': 3}
+    per_line = collections.defaultdict(list)
     for number, (f, line, kind, _) in enumerate(chosen, 1):
-        if f != path or number in alone or line in taken:
-            continue
-        new = switched(lines[line - 1], kind, number)
-        if new is not None:
-            lines[line - 1] = new
-            taken.add(line)
-    return '\n'.join(lines)
-
-
-def switchable(chosen, alone):
-    """Numbers of the mutants that schematize() puts behind a switch."""
-    out, taken = set(), set()
-    for number, (f, line, kind, replacement) in enumerate(chosen, 1):
-        if number in alone or (f, line) in taken:
-            continue
+        if number not in alone:
+            per_line[(f, line)].append((order[kind_class(kind)], number, kind))
+    edits, numbers = collections.defaultdict(dict), set()
+    for (f, line), ms in sorted(per_line.items()):
         with open(os.path.join(ROOT, f)) as fh:
-            if switched(fh.read().split('\n')[line - 1], kind, number) is not None:
-                out.add(number)
-                taken.add((f, line))
-    return out
+            text = fh.read().split('\n')[line - 1]
+        changed = False
+        for _, number, kind in sorted(ms):
+            new = None if changed and kind.startswith('return') else switched(text, kind, number)
+            if new is not None:
+                text, changed = new, True
+                numbers.add(number)
+        if changed:
+            edits[f][line] = text
+    return edits, numbers
+
+
+def schematize(text, edits):
+    lines = text.split('\n')
+    for line, new in edits.items():
+        lines[line - 1] = new
+    return '\n'.join(lines)
 
 
 # ---------------------------------------------------------------- builds
@@ -451,8 +456,8 @@ def build_switched(folder, chosen, seed, tests_from):
     alone = set(json.load(open(store))) if os.path.exists(store) else set()
     for _ in range(100):
         files = sources(tests_from)
-        for f in {m[0] for m in chosen}:
-            files[f] = schematize(files[f].decode(), f, chosen, alone).encode()
+        for f, edits in switch_plan(chosen, alone)[0].items():
+            files[f] = schematize(files[f].decode(), edits).encode()
         write_sources(files)
         r = run(['ninja', '-k', '0', '-C', folder, *TESTS, 'PvTrivane'], ROOT, timeout=3600)
         if r.returncode == 0:
@@ -480,6 +485,7 @@ def main():
     p.add_argument('--jobs', type=int, default=4, help='switched mutants tried side by side')
     p.add_argument('--alone-only', action='store_true',
                    help='only the mutants built on their own, in a folder of their own (beside a run of the rest)')
+    p.add_argument('--switched-only', action='store_true', help='only the switched mutants')
     p.add_argument('--share', action='store_true')
     p.add_argument('--list', action='store_true', help='print the sample and stop')
     a = p.parse_args()
@@ -504,7 +510,7 @@ def main():
     folder = os.path.join(WORK, 'build')
     configure(folder, ['-DCMAKE_CXX_FLAGS=-include ' + os.path.join(WORK, 'switch.h')])
     alone = build_switched(folder, chosen, a.seed, a.tests_from)
-    switches = switchable(chosen, alone)
+    switches = switch_plan(chosen, alone)[1]
     limits = {}
     for test in TESTS:  # each program's own time, as the limit's base
         start = time.time()
@@ -526,7 +532,7 @@ def main():
     for number, m in enumerate(chosen, 1):
         if (m[0], m[1], m[2]) in done:
             results[number] = (m, *done[(m[0], m[1], m[2])])
-        elif not (a.alone_only and number in switches):
+        elif not (a.alone_only and number in switches) and not (a.switched_only and number not in switches):
             todo.append(number)
 
     def cases_of(m):

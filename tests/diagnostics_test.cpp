@@ -113,7 +113,8 @@ TEST(EchoView, StepsStopAtTheEdgesOfWhatWasWrittenAndTheThumbShortOfZero) {
   EXPECT_EQ(EchoView.TopIndex, 2);
   EchoView.VisibleLines = 1;
   EchoView.VScrollPos = 1;
-  EXPECT_EQ(EchoVScroll(0, 0).position, 0);  // the wheel's "one line up", onto the first
+  const EchoScroll up = EchoVScroll(0, 0);  // the wheel's "one line up", onto the first
+  EXPECT_EQ((std::vector<int>{up.position, up.changed}), (std::vector<int>{0, 1}));
   EXPECT_EQ(EchoView.TopIndex, 1);
   EchoView.VScrollPos = 0;
   const EchoScroll none = EchoVScroll(0, 0);

@@ -70,9 +70,12 @@ struct BoundSocket : UDPSOCKET {
 TEST(UdpBase, OpensOnceClosesOnceBindsSetsItsTtlAndKeepsAndLeavesItsMemberships) {
   static std::vector<std::string> trace;
   trace.clear();
-  TraceSink = [](int, unsigned, const char* text) { trace.push_back(text); };
+  // Each line with its level and category: traces are level 1.
+  TraceSink = [](int level, unsigned category, const char* text) {
+    trace.push_back(std::to_string(level) + "/" + std::to_string(category) + " " + text);
+  };
   MemberSocket socket(0, 45000);
-  EXPECT_NE(std::find(trace.begin(), trace.end(), "UDPBASE"), trace.end());
+  EXPECT_NE(std::find(trace.begin(), trace.end(), "1/2 UDPBASE"), trace.end());
   socket.Close();  // closed already: nothing
   // Closed: not bound to its port, joins no group, sets no TTL.
   EXPECT_EQ((Ints{socket.IsOpen(), socket.BoundAddr.HostPort(), socket.JoinGroup(Group(40)), socket.SetTTL(2)}),
@@ -88,8 +91,8 @@ TEST(UdpBase, OpensOnceClosesOnceBindsSetsItsTtlAndKeepsAndLeavesItsMemberships)
   socket.SetMulticastIf(kLoopback);
   TraceSink = nullptr;
   EXPECT_EQ(MulticastTtlOf(socket.Socket()), 8);
-  EXPECT_EQ(trace, (std::vector<std::string>{"WARNING: TTL set to 2! Routing correct?",
-                                             "WARNING: TTL set to 8! Routing correct?"}));
+  EXPECT_EQ(trace, (std::vector<std::string>{"1/2 WARNING: TTL set to 2! Routing correct?",
+                                             "1/2 WARNING: TTL set to 8! Routing correct?"}));
   // A failed bind throws and keeps the last bound address.
   socket.Bind(IPADDRESS(0, kLoopback));
   const IPADDRESS bound = socket.BoundAddr;
