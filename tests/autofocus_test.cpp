@@ -1,5 +1,12 @@
 // Autofocus from the host to the console, checked on the wire through the
 // console simulator.
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+#include <cstring>
+
 #include "support/session_fixture.h"
 #include "tools/autofocus_args.h"
 
@@ -167,6 +174,16 @@ TEST_F(Autofocus, TheModeDecidesWhichExportsActAndBadHostBuffersAreReportedWithN
   SendPatch(11, "ok", 1, 3, reinterpret_cast<const PatchPartInfo*>(kUnreadable));
   SendPatch(11, std::string(3 * 4096, 'x').c_str(), 1, 0, nullptr);  // no terminator within 4096 characters
   EXPECT_EQ(echo.Count("SendPatch: Exception while accessing Patch Part Info"), 3);
+#ifndef _WIN32
+  // A text that ends at its page's last byte, before an unreadable page, is read.
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  char* pages = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  mprotect(pages + page, page, PROT_NONE);
+  std::memcpy(pages + page - 2, "x", 2);
+  SendPatch(11, pages + page - 2, 1, 0, nullptr);
+  EXPECT_TRUE(echo.Contains("SendPatch: Hdl=b, Type=x, Spot=1, NumParts=0"));
+  munmap(pages, 2 * page);
+#endif
   EXPECT_TRUE(echo.Contains("SendPatch: Hdl=b, Type=ok, Spot=1, NumParts=3"));
 
   AutofocusMode = MIDI_AUTOFOCUS;  // MIDI: the blind exports are silent
