@@ -104,7 +104,15 @@ TEST(Sniffer, ReceiversJoinAtOnceAndEachDecodesOnlyItsOwnConsolesAcceptableDatag
             (std::vector<uint32_t>{2, 1, 1, 1, 1}));
   EXPECT_EQ(stats.m_senders[0].m_address.load(), kLoopback);
 #ifdef __linux__
-  EXPECT_EQ(stats.Dropped(DmxDrop::OtherGroup), 0u);  // each socket hears only the groups it joined
+  // Each socket hears only the groups it joined; a datagram sent to the
+  // port, not to the group, is known by its destination and passed over.
+  EXPECT_EQ(stats.Dropped(DmxDrop::OtherGroup), 0u);
+  const std::vector<uint8_t> stray = OneLevel(3, 205, 0x55);
+  const IPADDRESS port(9138, kLoopback);
+  osSendTo(sender.m_socket, stray.data(), static_cast<int>(stray.size()), &port);
+  EXPECT_TRUE(Eventually(
+      [&] { return stats.Dropped(DmxDrop::OtherGroup) + eight->Stats().Dropped(DmxDrop::OtherGroup) == 1; }));
+  EXPECT_EQ(LevelOf(*seven, 3, 205) + LevelOf(*eight, 3, 205), 0);
 #endif
   // A second sender to the group is told, with its console's number.
   DmxSender().Send(7, OneLevel(3, 204, 0x44));
