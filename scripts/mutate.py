@@ -1,16 +1,22 @@
 #!/usr/bin/env python3
 """How strong are the tests? Small faults, one at a time, in the product's
-sources; each is rebuilt and run against the tests that execute its line.
+sources; each is tried against the test cases that execute its line.
 
-A mutant is killed when a test fails, timed out when the tests hang, and
-survives when they all pass. A fixed seed picks the sample, so that two runs
-compare. Everything happens on a copy of the sources (build/mutate/src), so
-the working tree is never touched, and in build folders of its own (the
-native build, without the soak, namespace and tool tests).
+A mutant is killed when a test fails (or the process ends before
+GoogleTest's summary), timed out when the tests hang, and survives when
+they all pass. A fixed seed picks the sample, so that two runs compare.
+The sample is compiled in once, each mutant behind a switch that the
+environment turns on (PV_MUTANT), and `--jobs` mutants are tried side by
+side, each test run in a network namespace of its own (run as root); a
+mutant that cannot be switched is built on its own afterwards. Everything
+happens on a copy of the sources (build/mutate*/src), so the working tree
+is never touched, in build folders of its own (the native build, without
+the soak, namespace and tool tests).
 
   scripts/mutate.sh                       300 mutants, seed 1
   scripts/mutate.sh --seed 7 --count 50   another sample
   scripts/mutate.sh --files tvnLib/sync.cpp,sessions/
+  scripts/mutate.sh --tests-from acbb047  the same mutants against that commit's tests
   scripts/mutate.sh --share               the test share of the code, and nothing else
 """
 import argparse
