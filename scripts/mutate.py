@@ -357,7 +357,12 @@ def gcov_lines(folder, executable=None):
                 except ValueError:
                     continue
                 for f in data.get('files', []):
-                    path = f['file'] if os.path.isabs(f['file']) else os.path.join(root, f['file'])
+                    # A relative name is the compiler's: from its working
+                    # directory, or from the sources.
+                    path = f['file']
+                    if not os.path.isabs(path):
+                        path = next((c for c in (os.path.join(data.get('current_working_directory', root), path),
+                                                 os.path.join(SRC, path)) if os.path.exists(c)), path)
                     rel = os.path.relpath(os.path.realpath(path), os.path.realpath(SRC))
                     if rel.startswith(PRODUCT):
                         lines.update((rel, l['line_number']) for l in f['lines'] if l['count'] > 0)
