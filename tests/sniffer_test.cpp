@@ -28,8 +28,8 @@ struct DmxSender {
     osSetSockOpt(m_socket, OsSockOpt::MulticastLoop, 1);
   }
   ~DmxSender() { osSocketClose(m_socket); }
-  void Send(int console, const std::vector<uint8_t>& datagram) {
-    const IPADDRESS to(9138, DmxGroupOf(console));
+  void Send(int console, const std::vector<uint8_t>& d) { SendTo(IPADDRESS(9138, DmxGroupOf(console)), d); }
+  void SendTo(const IPADDRESS& to, const std::vector<uint8_t>& datagram) {
     osSendTo(m_socket, datagram.data(), static_cast<int>(datagram.size()), &to);
   }
   const OsSocket m_socket = osUdpSocket();
@@ -42,15 +42,6 @@ std::vector<uint8_t> OneLevel(int universe, int channel, uint8_t level) {
   std::vector<uint8_t> records;
   AppendLevelRecord(records, levels, previous);
   return BuildDmxDatagram({UniverseBlock{universe, records}});
-}
-
-// Waits until `predicate` holds, up to two seconds.
-template <typename Predicate>
-bool Eventually(Predicate predicate) {
-  const auto until = Clock::now() + std::chrono::seconds(2);
-  for (; !predicate(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-    if (Clock::now() > until) return false;
-  return true;
 }
 
 uint8_t LevelOf(DMX_SNIFFER& sniffer, int universe, int channel) {
@@ -107,9 +98,7 @@ TEST(Sniffer, ReceiversJoinAtOnceAndEachDecodesOnlyItsOwnConsolesAcceptableDatag
   // Each socket hears only the groups it joined; a datagram sent to the
   // port, not to the group, is known by its destination and passed over.
   EXPECT_EQ(stats.Dropped(DmxDrop::OtherGroup), 0u);
-  const std::vector<uint8_t> stray = OneLevel(3, 205, 0x55);
-  const IPADDRESS port(9138, kLoopback);
-  osSendTo(sender.m_socket, stray.data(), static_cast<int>(stray.size()), &port);
+  sender.SendTo(IPADDRESS(9138, kLoopback), OneLevel(3, 205, 0x55));
   EXPECT_TRUE(Eventually(
       [&] { return stats.Dropped(DmxDrop::OtherGroup) + eight->Stats().Dropped(DmxDrop::OtherGroup) == 1; }));
   EXPECT_EQ(LevelOf(*seven, 3, 205) + LevelOf(*eight, 3, 205), 0);

@@ -83,20 +83,18 @@ TEST(RegFile, FindsTheFileThroughTheEnvironmentAndReadsTheShippedExample) {
   EXPECT_EQ(Text(example, "Trivane3"), Dword(3));
   EXPECT_EQ(Text(example, "echo"), Dword(0));
   EXPECT_EQ(Text(example, "Autofocus"), "<none>");  // commented out
-  // A subkey's name fills the caller's buffer up to its terminator, not beyond.
-  const OsRegKey driver =
-      osRegOpen(OsRegRoot::CurrentUser, "Software\\Orvell Stagecraft\\Trivane - Previsa Protocol Driver", true);
+  // A subkey's name fills the caller's buffer up to its terminator, not
+  // beyond; a value that does not fit is not read, and its size is told.
+  const std::string driverKey = std::string(kPath).substr(0, std::string(kPath).rfind('\\'));
+  const OsRegKey driver = osRegOpen(OsRegRoot::CurrentUser, driverKey.c_str(), true),
+                 settings = osRegOpen(OsRegRoot::CurrentUser, kPath, true);
   char name[9];
-  EXPECT_EQ((std::vector<bool>{osRegEnumKey(driver, 0, name, 9), osRegEnumKey(driver, 0, name, 8)}),
-            (std::vector<bool>{true, false}));
-  EXPECT_STREQ(name, "Settings");
-  osRegClose(driver);
-  // A value that does not fit is not read; its size is told.
-  const OsRegKey settings = osRegOpen(OsRegRoot::CurrentUser, kPath, true);
   uint32_t size = sizeof name;
-  EXPECT_EQ((std::vector<uint32_t>{osRegQueryValue(settings, "ip", name, &size), size}),
-            (std::vector<uint32_t>{false, 13}));
-  osRegClose(settings);
+  EXPECT_EQ((std::vector<uint32_t>{osRegEnumKey(driver, 0, name, 9), osRegEnumKey(driver, 0, name, 8),
+                                   osRegQueryValue(settings, "ip", name, &size), size}),
+            (std::vector<uint32_t>{true, false, false, 13}));
+  EXPECT_STREQ(name, "Settings");
+  osRegClose(driver), osRegClose(settings);
   setenv("PVTRIVANE_REGISTRY", "/some/file.reg", 1);
   EXPECT_EQ(RegFile::Location(), "/some/file.reg");
   unsetenv("PVTRIVANE_REGISTRY");

@@ -15,6 +15,7 @@
 #include "sessions/port_map.h"
 #include "support/echo_capture.h"
 #include "support/test_registry.h"
+#include "support/timing.h"
 #include "tvnLib/ipaddress.h"
 #include "tvnLib/os.h"
 
@@ -43,15 +44,6 @@ class DriverTest : public testing::Test {
   static std::vector<std::string>& Boxes() {
     static std::vector<std::string> boxes;
     return boxes;
-  }
-
-  // Waits until `predicate` holds, up to `ms`.
-  template <typename Predicate>
-  static bool Eventually(Predicate predicate, int ms = 3000) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (; std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-      if (predicate()) return true;
-    return predicate();
   }
 
   EchoCapture echo;
