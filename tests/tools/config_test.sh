@@ -27,6 +27,7 @@ config --ip 127.0.0.1 --console1 5 --console2 7 --autofocus midi --echo on --sho
 expect "writes and reads back through the driver's own reader" 0 "Trivane1  = 5" "Trivane2  = 7" \
   "Autofocus = 2  -> MIDI autofocus" "ip        = 127.0.0.1"
 [ "$MODE" != native ] || check "other keys stay" grep -qF '"ReleaseVer"="Release 14"' "$OUT_DIR/config.reg"
+[ "$MODE" != native ] || check "--show names the settings file" grep -qF "Settings in $OUT_DIR/config.reg:" "$OUT_DIR/config.txt"
 
 # Refused (arguments|what is said): an address that is no interface, a
 # console outside 1..31, an unknown autofocus kind, a value missing at the end
