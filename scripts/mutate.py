@@ -26,7 +26,6 @@ import json
 import os
 import random
 import re
-import shutil
 import subprocess
 import sys
 import time
