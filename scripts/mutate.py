@@ -233,11 +233,11 @@ def switched(line, kind, number):
     mutant has no switched form (it is then built on its own)."""
     code = code_part(line)
     on = f'tvnM({number})'
-    if ' -> ' in kind and kind.split(' -> ')[0] in ('<', '<=', '>', '>=', '==', '!='):
+    if kind_class(kind) == 'comparison':
         old = ' ' + kind.split(' -> ')[0] + ' '
         at = code.find(old)
         return line[:at] + old + f'tvnMutOp{{{number}}}' + old + line[at + len(old):]
-    if kind.startswith('return'):
+    if kind_class(kind) == 'return':
         old, new = kind.split(' -> ')
         indent = line[:len(line) - len(line.lstrip())]
         return f'{indent}return {on} ? {new[7:-1]} : {old[7:-1]};'
@@ -452,6 +452,7 @@ def try_alone(folder, mutant, cases, limits):
 
 
 def quiet_env(number=None):
+    """The environment of a test run: mutant `number` switched on, or none."""
     env = {k: v for k, v in os.environ.items() if k != 'PV_MUTANT'}
     if number:
         env['PV_MUTANT'] = str(number)
